@@ -1,0 +1,8 @@
+// Recursive-descent parser of the description language; fills the model
+// tables. Ends the process through synTotalError on the first error.
+#ifndef GUARDGEN_PARSER_H
+#define GUARDGEN_PARSER_H
+
+void parse();
+
+#endif

@@ -1,0 +1,421 @@
+// Model tables: the lists the parser fills, their lookups and the writer of
+// the VHDL checker that walks them.
+#include "table.h"
+
+#include "lex.h"
+
+#include <cstdio>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+std::list<TSignal> SignalList;
+std::list<Tcond> CondList;
+std::list<TSym> SymList;
+std::list<TState> StateList;
+
+std::list<TSignal>::iterator it_SignalList;
+std::list<Tcond>::iterator it_CondList;
+std::list<TSym>::iterator it_SymList;
+std::list<TState>::iterator it_StateList;
+std::list<TState>::iterator it_PomStateList;
+
+TSignal TableSign;
+Tcond TableCond;
+TSym TableSym;
+TState TableState;
+
+std::string pom;
+
+// Indexes beside the lists, so that a lookup costs the same for the
+// millionth row as for the first. Each maps a name to its first row.
+struct SignalEntry {
+    std::list<TSignal>::iterator row;
+    int width;
+};
+static std::unordered_map<std::string, SignalEntry> SignalIndex;
+static std::unordered_map<std::string, std::list<TSym>::iterator> SymIndex;
+
+// Every state gets a number in order of first appearance, source or target.
+// The writer groups the rows by these numbers instead of rescanning the list.
+static std::unordered_map<std::string, int> StateIndex;
+static std::vector<const std::string*> StateNames; // by number
+static std::vector<bool> IsSource;                 // by number
+static std::vector<int> SourceOrder;               // in order of the first row of each
+static std::vector<int> RowSource;                 // per StateList row
+
+bool comp_sig(const std::string& name)
+{
+    auto found = SignalIndex.find(name);
+    it_SignalList = found == SignalIndex.end() ? SignalList.end() : found->second.row;
+    return found != SignalIndex.end();
+}
+
+bool comp_sym(const std::string& name)
+{
+    auto found = SymIndex.find(name);
+    it_SymList = found == SymIndex.end() ? SymList.end() : found->second;
+    return found != SymIndex.end();
+}
+
+bool comp_state(const std::string& name)
+{
+    return StateIndex.count(name) != 0;
+}
+
+int sig_width(const std::string& name)
+{
+    auto found = SignalIndex.find(name);
+    return found == SignalIndex.end() ? 0 : found->second.width;
+}
+
+void add_sig(const std::string& name, int pomport)
+{
+    TableSign.name = name;
+    TableSign.port = PORT;
+    if (pomport == 0)
+        TableSign.typ = TYP;
+    else
+        TableSign.typ = " std_logic_vector(" + stringify(pomport) + " downto 0);";
+    SignalList.push_back(TableSign);
+    SignalIndex.emplace(name, SignalEntry{std::prev(SignalList.end()), pomport + 1});
+}
+
+void add_sym(const std::string& name, const std::string& conds)
+{
+    TableSym.name = name;
+    TableSym.conds = conds;
+    SymList.push_back(TableSym);
+    SymIndex.emplace(name, std::prev(SymList.end()));
+}
+
+// The number of a state, given one at its first appearance.
+static int stateNumber(const std::string& name)
+{
+    auto inserted = StateIndex.emplace(name, static_cast<int>(StateNames.size()));
+    if (inserted.second) {
+        StateNames.push_back(&inserted.first->first);
+        IsSource.push_back(false);
+    }
+    return inserted.first->second;
+}
+
+void add_state(const std::string& inname, const std::string& prechod, const std::string& outname)
+{
+    TableState.inname = inname;
+    TableState.outname = outname;
+    TableState.prechod = prechod;
+    StateList.push_back(TableState);
+
+    // Rows of one state usually come together: skip the lookup then.
+    int source = !RowSource.empty() && *StateNames[RowSource.back()] == inname
+                     ? RowSource.back()
+                     : stateNumber(inname);
+    if (!IsSource[source]) {
+        IsSource[source] = true;
+        SourceOrder.push_back(source);
+    }
+    RowSource.push_back(source);
+    stateNumber(outname);
+}
+
+void add_cond(const std::string& condoper, const std::string& signal, const std::string& operace,
+              const std::string& konstanta)
+{
+    TableCond.condoper = condoper;
+    TableCond.signal = signal;
+    TableCond.operace = operace;
+    TableCond.konstanta = konstanta;
+    CondList.push_back(TableCond);
+}
+
+// AND binds tighter than OR: when a condition mixes the two, every run of
+// two or more comparisons joined by "and" is put in parentheses. VHDL
+// itself refuses a flat mix of the two operators.
+std::string read_cond()
+{
+    bool hasAnd = false, hasOr = false;
+    for (it_CondList = CondList.begin(); it_CondList != CondList.end(); ++it_CondList) {
+        hasAnd |= it_CondList->condoper == "and";
+        hasOr |= it_CondList->condoper == "or";
+    }
+    bool mixed = hasAnd && hasOr;
+
+    std::string text;
+    for (it_CondList = CondList.begin(); it_CondList != CondList.end(); ++it_CondList) {
+        auto next = std::next(it_CondList);
+        bool startsRun = it_CondList->condoper != "and";
+        bool endsRun = next == CondList.end() || next->condoper != "and";
+        text += " " + it_CondList->condoper + " ";
+        if (mixed && startsRun && !endsRun)
+            text += "(";
+        text += it_CondList->signal + " " + it_CondList->operace + " " + it_CondList->konstanta;
+        if (mixed && endsRun && !startsRun)
+            text += ")";
+    }
+    return text;
+}
+
+void clear_cond()
+{
+    CondList.clear();
+}
+
+void clear_tables()
+{
+    SignalList.clear();
+    CondList.clear();
+    SymList.clear();
+    StateList.clear();
+    SignalIndex.clear();
+    SymIndex.clear();
+    StateIndex.clear();
+    StateNames.clear();
+    IsSource.clear();
+    SourceOrder.clear();
+    RowSource.clear();
+}
+
+// ---------------------------------------------------------------------------
+// Checker writer
+
+// Output goes through one large buffer: a checker of a million rows is
+// written in a few dozen system calls.
+static FILE* outFile;
+static std::string outBuf;
+static bool outFailed;
+
+static void flushOut()
+{
+    if (!outBuf.empty() && std::fwrite(outBuf.data(), 1, outBuf.size(), outFile) != outBuf.size())
+        outFailed = true;
+    outBuf.clear();
+}
+
+static void put(std::string_view text)
+{
+    outBuf += text;
+    if (outBuf.size() >= (1 << 20))
+        flushOut();
+}
+
+// The rows of each state in list order, and the states in the order of the
+// type list: source states by their first row, then states that are only
+// targets by their first appearance.
+struct Grouping {
+    std::vector<int> order;
+    std::vector<size_t> first; // rows of state s: rows[first[s]] up to rows[first[s + 1]]
+    std::vector<const TState*> rows;
+};
+
+static Grouping groupRows()
+{
+    Grouping g;
+    size_t states = StateNames.size();
+    g.order = SourceOrder;
+    for (size_t s = 0; s < states; s++)
+        if (!IsSource[s])
+            g.order.push_back(static_cast<int>(s));
+
+    g.first.assign(states + 1, 0);
+    for (int s : RowSource)
+        g.first[s + 1]++;
+    for (size_t s = 0; s < states; s++)
+        g.first[s + 1] += g.first[s];
+
+    std::vector<size_t> fill(g.first.begin(), g.first.end() - 1);
+    g.rows.resize(StateList.size());
+    size_t row = 0;
+    for (it_StateList = StateList.begin(); it_StateList != StateList.end(); ++it_StateList)
+        g.rows[fill[RowSource[row++]]++] = &*it_StateList;
+    return g;
+}
+
+static void writeEntity()
+{
+    put("--=================GENERATOR CHECKER in VHDL============\n"
+        "library ieee;\n"
+        "use ieee.std_logic_1164.all;\n"
+        "use ieee.std_logic_arith.all;\n"
+        "use ieee.std_logic_unsigned.all;\n"
+        "\n"
+        "--///////////////////// ENTITY of Guard /////////////////////\n"
+        "entity GUARD is\n"
+        "port(\n"
+        "CLK        : in  std_logic;\n"
+        "RESET      : in  std_logic;\n");
+    for (it_SignalList = SignalList.begin(); it_SignalList != SignalList.end(); ++it_SignalList) {
+        put(it_SignalList->name);
+        put("    ");
+        put(it_SignalList->port);
+        put(it_SignalList->typ);
+        put("\n");
+    }
+    put("ERROR     : out std_logic );\n"
+        "\n"
+        "end entity GUARD;\n"
+        "\n");
+}
+
+static void writeDeclarations(const Grouping& g)
+{
+    put("--///////////////////ARCHITECTURE of GUARD /////////////////////\n"
+        "architecture FL_GUARD of GUARD is\n"
+        "\n");
+    for (it_SymList = SymList.begin(); it_SymList != SymList.end(); ++it_SymList) {
+        put("signal   ");
+        put(it_SymList->name);
+        put("  : std_logic;\n");
+    }
+    put("\n"
+        "type t_state is (");
+    for (int s : g.order) {
+        put(*StateNames[s]);
+        put(",");
+    }
+    put("Serr);\n"
+        "signal present_state, next_state : t_state;\n"
+        "\n"
+        "begin\n"
+        "\n");
+}
+
+static void writeConditions()
+{
+    for (it_SymList = SymList.begin(); it_SymList != SymList.end(); ++it_SymList) {
+        put(it_SymList->name);
+        put(" <= '1' when");
+        put(it_SymList->conds);
+        put("\n"
+            "    else '0';\n");
+    }
+    put("\n");
+}
+
+static void writeRegister(const std::string& start)
+{
+    put("-- FSM present state register -------------------------\n"
+        "sync_logic : process(RESET, CLK)\n"
+        "begin\n"
+        "  if (RESET = '");
+    put(RSTLOG);
+    put("') then\n"
+        "     present_state <= ");
+    put(start);
+    put(";\n"
+        "  elsif (CLK'event AND CLK = '");
+    put(CLKLOG);
+    put("') then\n"
+        "     present_state <= next_state;\n"
+        "  end if;\n"
+        "end process sync_logic;\n"
+        "\n");
+}
+
+// One case arm. A row without an input symbol always holds.
+static void writeArm(const Grouping& g, int state)
+{
+    put("    when ");
+    put(*StateNames[state]);
+    put(" =>\n");
+    if (!IsSource[state]) {
+        put("       next_state <= Serr;\n");
+        return;
+    }
+    for (size_t r = g.first[state]; r < g.first[state + 1]; r++) {
+        const TState& row = *g.rows[r];
+        put(r == g.first[state] ? "       if (" : "       elsif (");
+        put(row.prechod.empty() ? std::string_view("TRUE") : std::string_view(row.prechod));
+        put(row.prechod.empty() ? ") then\n" : " = '1') then\n");
+        put("          next_state <= ");
+        put(row.outname);
+        put(";\n");
+    }
+    put("       else\n"
+        "          next_state <= Serr;\n"
+        "       end if;\n");
+}
+
+static void writeNextState(const Grouping& g, const std::string& start)
+{
+    put("-- FSM next state logic -------------------------------\n"
+        "next_state_logic : process(present_state");
+    for (it_SymList = SymList.begin(); it_SymList != SymList.end(); ++it_SymList) {
+        put(", ");
+        put(it_SymList->name);
+    }
+    put(")\n"
+        "begin\n"
+        "  case present_state is\n");
+    for (int s : g.order)
+        writeArm(g, s);
+    put("    when Serr =>\n"
+        "       next_state <= ");
+    put(start);
+    put(";\n"
+        "    when others =>\n"
+        "       next_state <= ");
+    put(start);
+    put(";\n"
+        "  end case;\n"
+        "end process next_state_logic;\n"
+        "\n");
+}
+
+static void writeOutput()
+{
+    put("-- FSM output logic------------------------------------\n"
+        "output_logic : process(present_state)\n"
+        "begin\n"
+        "  ERROR <= '0';\n"
+        "  case present_state is\n"
+        "     when Serr => ERROR <= '1';\n"
+        "     when others => ERROR <= '0';\n"
+        "  end case;\n"
+        "end process output_logic;\n"
+        "\n"
+        "end architecture FL_GUARD;");
+}
+
+// Removes what a failed write left, but never anything but a plain file
+// or the link that named it.
+static void removeOutput(const std::string& fn_out)
+{
+    struct stat st;
+    if (lstat(fn_out.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+        unlink(fn_out.c_str());
+}
+
+void instrukce_debugOut(std::string fn_out)
+{
+    // Without a row the checker has no start state and is no valid VHDL.
+    if (StateList.empty())
+        synTotalError("Chyba, popis neobsahuje zadny prechod");
+
+    outFile = std::fopen(fn_out.c_str(), "w");
+    if (!outFile)
+        synTotalError("Nelze otevrit vystupni soubor");
+    outFailed = false;
+    outBuf.clear();
+    outBuf.reserve(1 << 20);
+
+    Grouping g = groupRows();
+    const std::string& start = StateList.front().inname;
+    writeEntity();
+    writeDeclarations(g);
+    writeConditions();
+    writeRegister(start);
+    writeNextState(g, start);
+    writeOutput();
+    flushOut();
+
+    bool failed = outFailed || std::ferror(outFile);
+    failed |= std::fclose(outFile) != 0;
+    outFile = nullptr;
+    if (failed) {
+        removeOutput(fn_out);
+        synTotalError("Nelze zapsat vystupni soubor");
+    }
+}
