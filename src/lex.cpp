@@ -242,13 +242,24 @@ TSymbol lex()
     lexTotalError(std::string("Neznamy symbol: ") + static_cast<char>(c));
 }
 
+// Ends the run after a report. The fuzzing build supplies its own, which
+// returns to the fuzzer instead, so that one process can read many inputs.
+#ifdef GUARDGEN_FUZZ
+[[noreturn]] void endRun(int status);
+#else
+[[noreturn]] static void endRun(int status)
+{
+    std::exit(status);
+}
+#endif
+
 // Both reports flush standard output first, so that a terminal shows the
 // progress lines before the error.
 [[noreturn]] static void report(const char* format, const std::string& msg)
 {
     std::fflush(stdout);
     std::fprintf(stderr, format, lexLine, lexColumn, msg.c_str());
-    std::exit(1);
+    endRun(1);
 }
 
 void lexTotalError(std::string msg)
