@@ -3,6 +3,9 @@
 #ifndef GUARDGEN_PARSER_H
 #define GUARDGEN_PARSER_H
 
+// parse reads the description that lexInit opened.
+#include "lex.h"
+
 void parse();
 
 #endif

@@ -174,9 +174,10 @@ def generate(rng):
                 rows[-1][2] = rng.choice(others)
         per_state[st] = rows
 
+    # States that are only targets: each takes over the target of its own row.
     all_rows = [r for st in sources for r in per_state[st]]
-    for st in tgt_only:
-        rng.choice(all_rows)[2] = st
+    for row, st in zip(rng.sample(all_rows, min(len(all_rows), len(tgt_only))), tgt_only):
+        row[2] = st
 
     # Either each state's rows together, or interleaved.
     order = []
@@ -337,6 +338,10 @@ class DescError(Exception):
     pass
 
 
+DIGITS = "0123456789"
+LETTERS = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+
+
 def tokenize(text):
     """Tokens of the description language: ("id", NAME), ("num", digits),
     ("and",), ("or",), ("op", op), ("p", char) and a final ("eof",)."""
@@ -375,9 +380,9 @@ def tokenize(text):
             toks.append(("p", c))
             i += 1
             continue
-        if c.isascii() and (c.isalpha() or c == "_"):
+        if c in LETTERS or c == "_":
             j = i
-            while j < n and text[j].isascii() and (text[j].isalnum() or text[j] == "_"):
+            while j < n and (text[j] in LETTERS or text[j] in DIGITS or text[j] == "_"):
                 j += 1
             word = text[i:j].upper()
             i = j
@@ -388,9 +393,9 @@ def tokenize(text):
             else:
                 toks.append(("id", word))
             continue
-        if c.isdigit():
+        if c in DIGITS:
             j = i
-            while j < n and text[j].isdigit():
+            while j < n and text[j] in DIGITS:
                 j += 1
             toks.append(("num", text[i:j]))
             i = j
