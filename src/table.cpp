@@ -379,12 +379,12 @@ static void writeOutput()
         "end architecture FL_GUARD;");
 }
 
-// Removes what a failed write left, but never anything but a plain file
-// or the link that named it.
+// Removes what a failed write left in a plain file. A link to a device, or
+// the device itself, is the user's and stays.
 static void removeOutput(const std::string& fn_out)
 {
     struct stat st;
-    if (lstat(fn_out.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+    if (stat(fn_out.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         unlink(fn_out.c_str());
 }
 

@@ -117,7 +117,13 @@ def setup(directory, files):
 
 
 def check(case, guardgen, timeout):
-    """Runs one case; returns a list of problems (empty when it passed)."""
+    """Runs one case; returns its problems (none when it passed) and its time."""
+    started = time.monotonic()
+    problems = run_case(case, guardgen, timeout)
+    return problems, time.monotonic() - started
+
+
+def run_case(case, guardgen, timeout):
     problems = []
     with tempfile.TemporaryDirectory(prefix="guardgen-hostile-") as tmp:
         setup(tmp, case.files)
@@ -470,10 +476,12 @@ def main():
     started = time.monotonic()
     passed = failed = 0
     by_group = {}
+    times = []
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
         futures = [(c, pool.submit(check, c, guardgen, args.timeout)) for c in cases]
         for case, future in futures:
-            problems = future.result()
+            problems, seconds = future.result()
+            times.append((seconds, case.group, case.name))
             counts = by_group.setdefault(case.group, [0, 0])
             if problems:
                 failed += 1
@@ -485,6 +493,8 @@ def main():
                 counts[0] += 1
     for group, (ok, bad) in by_group.items():
         print("  %-12s %4d passed, %d failed" % (group, ok, bad))
+    for seconds, group, name in sorted(times, reverse=True)[:5]:
+        print("  slowest: %5.2f s  [%s] %s" % (seconds, group, name))
     print("time %.1f s" % (time.monotonic() - started))
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed else 0
