@@ -1,0 +1,32 @@
+#!/bin/bash
+# Runs the README's user commands as written: the quick start's guardgen
+# call on the example, and the GHDL commands that compile the checker.
+# Usage: readme_test.sh SOURCE_DIR BUILD_DIR
+set -eu
+src=$(realpath "$1")
+build=$(realpath "$2")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The code block that follows a heading of the README.
+block() {
+    awk -v heading="$1" '
+        $0 == heading { found = 1; next }
+        found && /^```sh$/ { inside = 1; next }
+        inside && /^```$/ { exit }
+        inside { print }' "$src/README.md"
+}
+
+quickstart=$(block "# guardgen" | head -1)
+run=${quickstart##*&& }
+test "$run" = "./build/guardgen examples/traffic_light.txt"
+mkdir -p "$work/examples" "$work/build"
+cp "$src/examples/traffic_light.txt" "$work/examples/"
+ln -s "$build/guardgen" "$work/build/guardgen"
+(cd "$work" && eval "$run" > /dev/null)
+
+compile=$(block "## Compiling the checker")
+test -n "$compile"
+cd "$work/examples"
+eval "$compile" > /dev/null
+echo "README commands work"
