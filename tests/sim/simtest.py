@@ -21,11 +21,11 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
 
-SERR = "SERR"
+# Mixed case, so it can never equal a state name (those are upper case).
+SERR = "Serr"
 OPS = [">", "<", ">=", "<=", "==", "<>"]
 
 # GHDL flag sets of the two modes every checker must pass.
@@ -66,12 +66,15 @@ def compare(op, a, b):
 #            comparison, else "AND" or "OR"
 #   rows:    list of (SRC, SYMBOL or None, DST) in description order
 #
-# Names of different kinds come from disjoint prefixes, and every name holds
-# a digit, so no name is a VHDL reserved word or a name the checker uses.
+# A name is a prefix and a number. No prefix ends in a digit and the three
+# kinds have disjoint prefixes, so names of different kinds never meet; every
+# name ends in a digit, so none is a VHDL reserved word or a name the checker
+# or the testbench uses. Some prefixes start like AND, OR or a word the
+# checker uses, to catch a reader that matches keywords by prefix.
 
-SIGNAL_PREFIXES = ["SIG", "SIG_", "IN_", "INP"]
-SYMBOL_PREFIXES = ["SYM", "SYM_", "EV", "EV_"]
-STATE_PREFIXES = ["ST", "ST_", "Q", "Q_"]
+SIGNAL_PREFIXES = ["SIG", "SIG_", "IN_", "INP", "ORD", "AND_X", "CLK_", "DATA"]
+SYMBOL_PREFIXES = ["SYM", "SYM_", "EV", "EV_", "ORS_", "ANDE", "ERROR_", "THEN_"]
+STATE_PREFIXES = ["ST", "ST_", "Q", "Q_", "IF_", "ANDST", "SERR_", "NEXT_"]
 
 
 def make_names(rng, prefixes, count):
@@ -789,8 +792,7 @@ def run_seed(seed, args):
         return fail("test generator and reader disagree on the description")
     model = Model(parsed)
     stim = model.stimulus(rng, args.cycles)
-    expected = [s == SERR for _, _, s in stim]
-    expected = ["1" if e else "0" for e in expected]
+    expected = ["1" if s == SERR else "0" for _, _, s in stim]
 
     if args.keep:
         work = os.path.join(args.keep, "seed_%d" % seed)
@@ -911,7 +913,6 @@ def main():
         os.makedirs(args.keep, exist_ok=True)
 
     started = time.time()
-    lock = threading.Lock()
     passed = failed = skipped = 0
 
     def one(seed):
@@ -924,16 +925,16 @@ def main():
 
     with ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
         for res in pool.map(one, args.seeds):
-            with lock:
-                for line in res.report:
-                    print(line)
-                if res.skipped:
-                    skipped += 1
-                elif res.ok:
-                    passed += 1
-                else:
-                    failed += 1
-                sys.stdout.flush()
+            # Results come back in seed order, whatever order the jobs end in.
+            for line in res.report:
+                print(line)
+            if res.skipped:
+                skipped += 1
+            elif res.ok:
+                passed += 1
+            else:
+                failed += 1
+            sys.stdout.flush()
 
     print("seeds %d:%d, %d cycles, %.1f s" % (args.seeds.start, args.seeds.stop, args.cycles,
                                                time.time() - started))
