@@ -26,23 +26,30 @@ static size_t bufPos = 0;
 static size_t bufLen = 0;
 static bool atEof = false;
 
-// Takes the next character into c; at the end of the file c is left as it
-// was and the stream stays at its end.
-static bool readChar(int& c)
+// Fills the empty buffer; false at the end of the file.
+static bool refill()
 {
-    if (bufPos == bufLen) {
-        if (atEof)
-            return false;
-        bufLen = std::fread(buf, 1, sizeof buf, fin);
-        bufPos = 0;
-        if (bufLen == 0) {
-            // A read error must not pass for the end of a valid description.
-            if (std::ferror(fin))
-                lexTotalError("Chyba pri cteni vstupniho souboru");
-            atEof = true;
-            return false;
-        }
+    if (atEof)
+        return false;
+    bufLen = std::fread(buf, 1, sizeof buf, fin);
+    bufPos = 0;
+    if (bufLen == 0) {
+        // A read error must not pass for the end of a valid description.
+        if (std::ferror(fin))
+            lexTotalError("Chyba pri cteni vstupniho souboru");
+        atEof = true;
+        return false;
     }
+    return true;
+}
+
+// Takes the next character into c; at the end of the file c is left as it
+// was and the stream stays at its end. The refill is apart so that this,
+// called for every character, is small enough to be inlined.
+static inline bool readChar(int& c)
+{
+    if (bufPos == bufLen && !refill())
+        return false;
     c = buf[bufPos++];
     return true;
 }
@@ -166,6 +173,11 @@ static TSymbol lexOperator(int c)
     return c == '<' ? mensiSym : c == '>' ? vetsiSym : priradSym;
 }
 
+// Compared as strings, the length first: against a C string every name
+// would be measured and compared byte by byte.
+static const std::string andWord = "AND";
+static const std::string orWord = "OR";
+
 static TSymbol lexIdentifier(int c)
 {
     for (;;) {
@@ -178,9 +190,9 @@ static TSymbol lexIdentifier(int c)
             break;
         }
     }
-    if (lexStr == "AND")
+    if (lexStr == andWord)
         return andSym;
-    if (lexStr == "OR")
+    if (lexStr == orWord)
         return orSym;
     return idSym;
 }

@@ -4,7 +4,10 @@
 
 #include "lex.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,11 +43,27 @@ static std::unordered_map<std::string, std::list<TSym>::iterator> SymIndex;
 
 // Every state gets a number in order of first appearance, source or target.
 // The writer groups the rows by these numbers instead of rescanning the list.
-static std::unordered_map<std::string, int> StateIndex;
-static std::vector<const std::string*> StateNames; // by number
-static std::vector<bool> IsSource;                 // by number
-static std::vector<int> SourceOrder;               // in order of the first row of each
-static std::vector<int> RowSource;                 // per StateList row
+// The names are indexed by an open-addressing table of numbers: the nodes of
+// a node-based map lie scattered among a million list rows, and a lookup
+// there costs several cache and TLB misses instead of two.
+struct StateSlot {
+    uint32_t hash;
+    int state; // -1 for an empty slot
+};
+static std::vector<StateSlot> StateIndex;   // a power of two long, at most half full
+static std::vector<std::string> StateNames; // by number
+static std::vector<bool> IsSource;          // by number
+static std::vector<int> SourceOrder;        // in order of the first row of each
+
+// The rows as runs of adjacent rows of one source state. There are as many
+// runs as states when the rows of each state come together, as usual, so
+// the writer needs no index per row.
+struct RowRun {
+    std::list<TState>::const_iterator first;
+    int state;
+    size_t rows;
+};
+static std::vector<RowRun> Runs;
 
 bool comp_sig(const std::string& name)
 {
@@ -60,9 +79,47 @@ bool comp_sym(const std::string& name)
     return found != SymIndex.end();
 }
 
+// The number of the state comp_state found last, or -1: the parser checks
+// each target name just before add_state stores it, so one lookup serves both.
+static int lastState = -1;
+
+static uint32_t hashName(const std::string& name)
+{
+    return static_cast<uint32_t>(std::hash<std::string>()(name));
+}
+
+// The slot that holds this name, or the empty slot where it belongs.
+static size_t findSlot(const std::string& name, uint32_t hash)
+{
+    size_t mask = StateIndex.size() - 1;
+    size_t i = hash & mask;
+    while (StateIndex[i].state >= 0 &&
+           (StateIndex[i].hash != hash || StateNames[StateIndex[i].state] != name))
+        i = (i + 1) & mask;
+    return i;
+}
+
+static void growStateIndex()
+{
+    std::vector<StateSlot> old(std::max<size_t>(1024, 2 * StateIndex.size()), StateSlot{0, -1});
+    old.swap(StateIndex);
+    for (const StateSlot& slot : old)
+        if (slot.state >= 0)
+            StateIndex[findSlot(StateNames[slot.state], slot.hash)] = slot;
+}
+
 bool comp_state(const std::string& name)
 {
-    return StateIndex.count(name) != 0;
+    // The source of the last row needs no lookup: rows of one state
+    // usually come together.
+    if (!Runs.empty() && StateNames[Runs.back().state] == name) {
+        lastState = Runs.back().state;
+        return true;
+    }
+    lastState = -1;
+    if (!StateIndex.empty())
+        lastState = StateIndex[findSlot(name, hashName(name))].state;
+    return lastState >= 0;
 }
 
 int sig_width(const std::string& name)
@@ -94,12 +151,18 @@ void add_sym(const std::string& name, const std::string& conds)
 // The number of a state, given one at its first appearance.
 static int stateNumber(const std::string& name)
 {
-    auto inserted = StateIndex.emplace(name, static_cast<int>(StateNames.size()));
-    if (inserted.second) {
-        StateNames.push_back(&inserted.first->first);
+    if (lastState >= 0 && StateNames[lastState] == name)
+        return lastState;
+    if (2 * (StateNames.size() + 1) > StateIndex.size())
+        growStateIndex();
+    uint32_t hash = hashName(name);
+    size_t slot = findSlot(name, hash);
+    if (StateIndex[slot].state < 0) {
+        StateIndex[slot] = StateSlot{hash, static_cast<int>(StateNames.size())};
+        StateNames.push_back(name);
         IsSource.push_back(false);
     }
-    return inserted.first->second;
+    return StateIndex[slot].state;
 }
 
 void add_state(const std::string& inname, const std::string& prechod, const std::string& outname)
@@ -109,15 +172,17 @@ void add_state(const std::string& inname, const std::string& prechod, const std:
     TableState.prechod = prechod;
     StateList.push_back(TableState);
 
-    // Rows of one state usually come together: skip the lookup then.
-    int source = !RowSource.empty() && *StateNames[RowSource.back()] == inname
-                     ? RowSource.back()
-                     : stateNumber(inname);
-    if (!IsSource[source]) {
-        IsSource[source] = true;
-        SourceOrder.push_back(source);
+    // Another row of the last run needs no lookup.
+    if (!Runs.empty() && StateNames[Runs.back().state] == inname) {
+        Runs.back().rows++;
+    } else {
+        int source = stateNumber(inname);
+        if (!IsSource[source]) {
+            IsSource[source] = true;
+            SourceOrder.push_back(source);
+        }
+        Runs.push_back(RowRun{std::prev(StateList.end()), source, 1});
     }
-    RowSource.push_back(source);
     stateNumber(outname);
 }
 
@@ -172,10 +237,11 @@ void clear_tables()
     SignalIndex.clear();
     SymIndex.clear();
     StateIndex.clear();
+    lastState = -1;
     StateNames.clear();
     IsSource.clear();
     SourceOrder.clear();
-    RowSource.clear();
+    Runs.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -184,30 +250,40 @@ void clear_tables()
 // Output goes through one large buffer: a checker of a million rows is
 // written in a few dozen system calls.
 static FILE* outFile;
-static std::string outBuf;
+static char outBuf[1 << 20];
+static size_t outLen;
 static bool outFailed;
 
 static void flushOut()
 {
-    if (!outBuf.empty() && std::fwrite(outBuf.data(), 1, outBuf.size(), outFile) != outBuf.size())
+    if (outLen > 0 && std::fwrite(outBuf, 1, outLen, outFile) != outLen)
         outFailed = true;
-    outBuf.clear();
+    outLen = 0;
 }
 
+// A plain copy into a fixed buffer: put is called several times per row.
 static void put(std::string_view text)
 {
-    outBuf += text;
-    if (outBuf.size() >= (1 << 20))
+    if (text.size() > sizeof outBuf - outLen) {
         flushOut();
+        // Text longer than the whole buffer goes out directly.
+        if (text.size() > sizeof outBuf) {
+            if (std::fwrite(text.data(), 1, text.size(), outFile) != text.size())
+                outFailed = true;
+            return;
+        }
+    }
+    std::memcpy(outBuf + outLen, text.data(), text.size());
+    outLen += text.size();
 }
 
-// The rows of each state in list order, and the states in the order of the
+// The runs of each state in list order, and the states in the order of the
 // type list: source states by their first row, then states that are only
 // targets by their first appearance.
 struct Grouping {
     std::vector<int> order;
-    std::vector<size_t> first; // rows of state s: rows[first[s]] up to rows[first[s + 1]]
-    std::vector<const TState*> rows;
+    std::vector<size_t> first; // runs of state s: runs[first[s]] up to runs[first[s + 1]]
+    std::vector<const RowRun*> runs;
 };
 
 static Grouping groupRows()
@@ -220,16 +296,15 @@ static Grouping groupRows()
             g.order.push_back(static_cast<int>(s));
 
     g.first.assign(states + 1, 0);
-    for (int s : RowSource)
-        g.first[s + 1]++;
+    for (const RowRun& run : Runs)
+        g.first[run.state + 1]++;
     for (size_t s = 0; s < states; s++)
         g.first[s + 1] += g.first[s];
 
     std::vector<size_t> fill(g.first.begin(), g.first.end() - 1);
-    g.rows.resize(StateList.size());
-    size_t row = 0;
-    for (it_StateList = StateList.begin(); it_StateList != StateList.end(); ++it_StateList)
-        g.rows[fill[RowSource[row++]]++] = &*it_StateList;
+    g.runs.resize(Runs.size());
+    for (const RowRun& run : Runs)
+        g.runs[fill[run.state]++] = &run;
     return g;
 }
 
@@ -272,7 +347,7 @@ static void writeDeclarations(const Grouping& g)
     put("\n"
         "type t_state is (");
     for (int s : g.order) {
-        put(*StateNames[s]);
+        put(StateNames[s]);
         put(",");
     }
     put("Serr);\n"
@@ -318,20 +393,24 @@ static void writeRegister(const std::string& start)
 static void writeArm(const Grouping& g, int state)
 {
     put("    when ");
-    put(*StateNames[state]);
+    put(StateNames[state]);
     put(" =>\n");
     if (!IsSource[state]) {
         put("       next_state <= Serr;\n");
         return;
     }
+    const char* opening = "       if (";
     for (size_t r = g.first[state]; r < g.first[state + 1]; r++) {
-        const TState& row = *g.rows[r];
-        put(r == g.first[state] ? "       if (" : "       elsif (");
-        put(row.prechod.empty() ? std::string_view("TRUE") : std::string_view(row.prechod));
-        put(row.prechod.empty() ? ") then\n" : " = '1') then\n");
-        put("          next_state <= ");
-        put(row.outname);
-        put(";\n");
+        std::list<TState>::const_iterator row = g.runs[r]->first;
+        for (size_t n = 0; n < g.runs[r]->rows; n++, ++row) {
+            put(opening);
+            put(row->prechod.empty() ? std::string_view("TRUE") : std::string_view(row->prechod));
+            put(row->prechod.empty() ? ") then\n" : " = '1') then\n");
+            put("          next_state <= ");
+            put(row->outname);
+            put(";\n");
+            opening = "       elsif (";
+        }
     }
     put("       else\n"
         "          next_state <= Serr;\n"
@@ -398,8 +477,7 @@ void instrukce_debugOut(std::string fn_out)
     if (!outFile)
         synTotalError("Nelze otevrit vystupni soubor");
     outFailed = false;
-    outBuf.clear();
-    outBuf.reserve(1 << 20);
+    outLen = 0;
 
     Grouping g = groupRows();
     const std::string& start = StateList.front().inname;
