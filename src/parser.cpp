@@ -20,6 +20,7 @@ static std::string condoper;  // connective in front of it: "", "and" or "or"
 // A signal's width is the number of digits of a constant; the top bit index
 // of a wider signal has to stay a plain VHDL integer.
 static const int maxDigits = 1000000;
+static const size_t maxNameLength = 1023;
 
 // Names that VHDL reserves, and the names the checker declares itself.
 static const std::unordered_set<std::string> reservedNames = {
@@ -53,11 +54,12 @@ static void expect(TSymbol s)
     next();
 }
 
-// Refuses a name that would not be a legal, free VHDL identifier.
+// Refuses a name that would not be a legal, free VHDL identifier. VHDL
+// tools limit the length of a name (GHDL to 1023 characters).
 static void checkVhdlName(const std::string& name)
 {
-    if (name.front() == '_' || name.back() == '_' || name.find("__") != std::string::npos ||
-        reservedNames.count(name))
+    if (name.size() > maxNameLength || name.front() == '_' || name.back() == '_' ||
+        name.find("__") != std::string::npos || reservedNames.count(name))
         synTotalError("Chyba, jmeno " + name + " nelze pouzit ve VHDL");
 }
 

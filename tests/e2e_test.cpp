@@ -181,6 +181,15 @@ TEST(EndToEnd, MixedConnectivesAreGrouped)
     EXPECT_TRUE(ghdlAccepts(dir.path("mix.vhd")));
 }
 
+TEST(EndToEnd, LongestNameIsValidVhdl)
+{
+    TempDir dir;
+    std::string name(1023, 'N');
+    Outcome o = generate(dir, "long.txt", "@ X = A == 1; # (" + name + ", X) : " + name + ";");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(ghdlAccepts(dir.path("long.vhd")));
+}
+
 struct PathCase {
     const char* input;
     const char* output;

@@ -200,6 +200,16 @@ TEST(Parser, ConstantOfAMillionDigitsIsAccepted)
               std::string::npos);
 }
 
+TEST(Parser, NamesLongerThanVhdlToolsTakeAreRefused)
+{
+    std::string longest(1023, 'N');
+    EXPECT_EQ(parseText("@ A = X == 1; # (" + longest + ", A) : S;").status, 0);
+    Outcome o = parseText("@ A = X == 1; # (S, A) : " + longest + "N;");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "SyntError[line=1, column=15]: Chyba, jmeno " + longest +
+                         "N nelze pouzit ve VHDL\n");
+}
+
 TEST(Parser, SevenLineExampleFillsTheTables)
 {
     Outcome o = parseText("@\n"

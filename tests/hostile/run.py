@@ -58,7 +58,7 @@ class Case:
 
     def __init__(self, group, name, files, arg="in.txt", status=0, message=None,
                  line=None, removed=(), outfile=None, extra_args=None, usage=False, stdout=None,
-                 same_as=None):
+                 same_as=None, inspect=None):
         self.group = group
         self.name = name
         self.files = files          # name -> bytes | ("dir",) | ("symlink", target) | ("hardlink", name)
@@ -72,6 +72,7 @@ class Case:
         self.usage = usage
         self.stdout = stdout        # exact standard output, where the case fixes it
         self.same_as = same_as      # a description that must give the very same checker
+        self.inspect = inspect      # checker text -> list of problems, for a success
 
 
 def output_path(path):
@@ -170,6 +171,8 @@ def run_case(case, guardgen, timeout):
                     problems.append("checker is incomplete (%d bytes)" % len(text))
                 elif any(b > 0x7E or (b < 0x20 and b != 0x0A) for b in text):
                     problems.append("checker holds a byte that is not printable ASCII")
+                elif case.inspect is not None:
+                    problems.extend(case.inspect(text))
             changed = {k for k in set(before) | set(after) if before.get(k) != after.get(k)}
             if changed - {out_rel}:
                 problems.append("files changed besides the checker: %s" % sorted(changed - {out_rel}))
@@ -304,6 +307,24 @@ def rows(count, per_line=True):
     return sep.join(body) + b"\n"
 
 
+def state_type(expected_states, expected_elsifs):
+    """A check of the state type list and of the number of elsif lines."""
+    def inspect(text):
+        problems = []
+        m = re.search(rb"\ntype t_state is \((.*)\);\n", text)
+        if not m:
+            return ["no state type in the checker"]
+        states = m.group(1).split(b",")
+        if states != expected_states + [b"Serr"]:
+            problems.append("state type lists %d names, expected %d in order of first appearance"
+                            % (len(states), len(expected_states) + 1))
+        elsifs = text.count(b"\n       elsif (")
+        if elsifs != expected_elsifs:
+            problems.append("%d elsif lines, expected %d" % (elsifs, expected_elsifs))
+        return problems
+    return inspect
+
+
 def cases_size():
     out = []
     ten_mb = 10 * 1024 * 1024
@@ -321,10 +342,16 @@ def cases_size():
     million = 1000000
     name = b"N" * million
     out.append(Case("size", "state name of a million characters",
-                    {"in.txt": b"@\nA = X == 1;\n#\n(" + name + b", A) : " + name + b";\n"}, status=0))
+                    {"in.txt": b"@\nA = X == 1;\n#\n(" + name + b", A) : " + name + b";\n"}, status=1,
+                    message=b"Chyba, jmeno " + name + b" nelze pouzit ve VHDL"))
+    longest = b"N" * 1023
+    out.append(Case("size", "state name of 1023 characters, the longest VHDL tools take",
+                    {"in.txt": b"@\nA = X == 1;\n#\n(" + longest + b", A) : " + longest + b";\n"},
+                    status=0))
     out.append(Case("size", "symbol and signal names of a million characters",
                     {"in.txt": b"@\n" + b"S" * million + b" = " + b"G" * million + b" == 1;\n#\n(A, "
-                     + b"S" * million + b") : A;\n"}, status=0))
+                     + b"S" * million + b") : A;\n"}, status=1,
+                    message=b"Chyba, jmeno " + b"S" * million + b" nelze pouzit ve VHDL"))
     out.append(Case("size", "name of a million characters ending in _",
                     {"in.txt": b"@\n" + b"S" * million + b"_ = X == 1;\n#\n"}, status=1,
                     message=b"Chyba, jmeno " + b"S" * million + b"_ nelze pouzit ve VHDL"))
@@ -357,6 +384,16 @@ def cases_size():
     out.append(Case("size", "a million rows, the last one broken",
                     {"in.txt": rows(million) + b"(S1, GO) S2;\n"}, status=1,
                     message=b"Syntakticka chyba, ocekavan symbol :", line=million + 5))
+    # Many distinct states: the state index grows many times over.
+    n = 200000
+    names = [b"S%d" % i for i in range(n + 1)]
+    chain = b"@\nGO = X == 1;\nSTOP = X == 0;\n#\n" + b"".join(
+        b"(" + names[i] + b", GO) : " + names[i + 1] + b";\n" for i in range(n))
+    out.append(Case("size", "200,000 distinct states in a chain", {"in.txt": chain}, status=0,
+                    inspect=state_type(names, 0)))
+    apart = chain + b"".join(b"(" + names[i] + b", STOP) : S0;\n" for i in range(n))
+    out.append(Case("size", "200,000 distinct states, the rows of each apart", {"in.txt": apart},
+                    status=0, inspect=state_type(names, n)))
     many_symbols = b"@\n" + b"".join(b"A%d = X == 1;\n" % i for i in range(200000)) + b"#\n(S, A7) : S;\n"
     out.append(Case("size", "200,000 input symbols", {"in.txt": many_symbols}, status=0))
     return out

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harness with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Usage: fuzz/build.sh [OUTPUT_DIR]   (default: build-fuzz beside src/)
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+out=${1:-$root/build-fuzz}
+cxx=${CXX_FUZZ:-clang++-14}
+mkdir -p "$out"
+
+# lex.cpp with GUARDGEN_FUZZ leaves endRun to the harness, which returns to
+# the fuzzer instead of ending the process.
+"$cxx" -std=c++17 -g -O1 -Wall -Wextra \
+    -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+    -DGUARDGEN_FUZZ -I"$root/src" \
+    "$root/fuzz/fuzz_guardgen.cpp" "$root/src/lex.cpp" "$root/src/table.cpp" "$root/src/parser.cpp" \
+    -o "$out/fuzz_guardgen"
+echo "built $out/fuzz_guardgen"
