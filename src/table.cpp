@@ -108,11 +108,16 @@ static void growStateIndex()
             StateIndex[findSlot(StateNames[slot.state], slot.hash)] = slot;
 }
 
+// Rows of one state usually come together, so the source of the last row
+// is asked for most often: it needs no lookup.
+static bool inLastRun(const std::string& name)
+{
+    return !Runs.empty() && StateNames[Runs.back().state] == name;
+}
+
 bool comp_state(const std::string& name)
 {
-    // The source of the last row needs no lookup: rows of one state
-    // usually come together.
-    if (!Runs.empty() && StateNames[Runs.back().state] == name) {
+    if (inLastRun(name)) {
         lastState = Runs.back().state;
         return true;
     }
@@ -172,8 +177,7 @@ void add_state(const std::string& inname, const std::string& prechod, const std:
     TableState.prechod = prechod;
     StateList.push_back(TableState);
 
-    // Another row of the last run needs no lookup.
-    if (!Runs.empty() && StateNames[Runs.back().state] == inname) {
+    if (inLastRun(inname)) {
         Runs.back().rows++;
     } else {
         int source = stateNumber(inname);
@@ -254,10 +258,15 @@ static char outBuf[1 << 20];
 static size_t outLen;
 static bool outFailed;
 
+static void writeOut(const char* data, size_t size)
+{
+    if (size > 0 && std::fwrite(data, 1, size, outFile) != size)
+        outFailed = true;
+}
+
 static void flushOut()
 {
-    if (outLen > 0 && std::fwrite(outBuf, 1, outLen, outFile) != outLen)
-        outFailed = true;
+    writeOut(outBuf, outLen);
     outLen = 0;
 }
 
@@ -268,8 +277,7 @@ static void put(std::string_view text)
         flushOut();
         // Text longer than the whole buffer goes out directly.
         if (text.size() > sizeof outBuf) {
-            if (std::fwrite(text.data(), 1, text.size(), outFile) != text.size())
-                outFailed = true;
+            writeOut(text.data(), text.size());
             return;
         }
     }
