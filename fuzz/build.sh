@@ -14,5 +14,6 @@ mkdir -p "$out"
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -DGUARDGEN_FUZZ -I"$root/src" \
     "$root/fuzz/fuzz_guardgen.cpp" "$root/src/lex.cpp" "$root/src/table.cpp" "$root/src/parser.cpp" \
+    "$root/src/model.cpp" "$root/src/output.cpp" \
     -o "$out/fuzz_guardgen"
 echo "built $out/fuzz_guardgen"

@@ -5,6 +5,7 @@
 // GUARDGEN_FUZZ, so the report calls the endRun below instead, which throws;
 // the harness catches it, closes the input and goes on with the next one.
 #include "lex.h"
+#include "model.h"
 #include "parser.h"
 #include "table.h"
 
@@ -105,6 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     writeInput(data, size);
     unlink(outPath.c_str());
     clear_tables();
+    clear_model();
 
     if (!lexInit(inPath))
         broken("cannot open the input file");

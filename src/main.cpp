@@ -1,8 +1,16 @@
 // guardgen: writes a VHDL checker for the finite-state machine described in
-// the file named on the command line.
+// the file named on the command line, and what the options ask for beside it.
+#include "analysis.h"
+#include "dot.h"
+#include "kiss2.h"
 #include "lex.h"
+#include "lint.h"
+#include "model.h"
+#include "options.h"
 #include "parser.h"
 #include "table.h"
+#include "testbench.h"
+#include "verilog.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +20,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 // A large description needs a list node per row, and on a virtual machine
 // taking fresh memory into use 4 KiB at a time costs more than reading the
@@ -54,22 +63,91 @@ static bool sameFile(const std::string& a, const std::string& b)
            sa.st_ino == sb.st_ino;
 }
 
+// The stem of the checker's path: the files the options add are named from it.
+static std::string stemOf(const std::string& vhdPath)
+{
+    std::string out = outputPath(vhdPath);
+    return out.substr(0, out.size() - 4);
+}
+
+// Refuses, before anything is written, an output that is the description
+// or that is another output.
+static void checkOutputs(const std::string& input, const std::vector<std::string>& outputs)
+{
+    for (size_t i = 0; i < outputs.size(); i++) {
+        if (sameFile(input, outputs[i]))
+            synTotalError("Nelze prepsat vstupni soubor");
+        for (size_t j = 0; j < i; j++)
+            if (sameFile(outputs[j], outputs[i]))
+                synTotalError("Vystupni soubor " + outputs[i] + " by byl zapsan dvakrat");
+    }
+}
+
 int main(int argc, char* argv[])
 {
-    if (argc != 2) {
-        std::printf("Pouziti :\n%s <file>", argv[0] ? argv[0] : "");
-        return 1;
+    Options opt;
+    switch (parse_options(argc, argv, opt)) {
+    case CommandLine::Run: break;
+    case CommandLine::Usage: print_usage(argv[0]); return 1;
+    case CommandLine::Error: print_usage(argv[0]); return 1;
     }
-    preferHugePages();
-    std::string fn_in = argv[1];
-    if (!lexInit(fn_in))
-        return 1;
-    parse();
-    lexFree(fn_in);
+    if (opt.help) {
+        print_help(argv[0]);
+        return 0;
+    }
+    if (opt.version) {
+        std::printf("guardgen %s\n", GUARDGEN_VERSION);
+        return 0;
+    }
 
-    std::string fn_out = outputPath(fn_in);
-    if (sameFile(fn_in, fn_out))
-        synTotalError("Nelze prepsat vstupni soubor");
-    instrukce_debugOut(fn_out);
-    return 0;
+    preferHugePages();
+    bool needView = opt.lint || opt.dot || opt.testbench || opt.verilog;
+    model_keep_rows(needView);
+    const std::string& fn_in = opt.description;
+    if (opt.kiss2) {
+        if (!read_kiss2(fn_in))
+            return 1;
+    } else {
+        if (!lexInit(fn_in))
+            return 1;
+        parse();
+        lexFree(fn_in);
+    }
+
+    // --lint alone only reports; with an output option it also writes.
+    bool writes = !opt.lint || !opt.output.empty() || opt.dot || opt.testbench || opt.verilog;
+    std::string fn_out = opt.output.empty() ? outputPath(fn_in) : opt.output;
+    std::string stem = stemOf(fn_out);
+    std::vector<std::string> outputs;
+    if (writes) {
+        outputs.push_back(fn_out);
+        if (opt.dot)
+            outputs.push_back(stem + ".dot");
+        if (opt.testbench)
+            outputs.push_back(stem + "_tb.vhd");
+        if (opt.verilog)
+            outputs.push_back(stem + ".v");
+        checkOutputs(fn_in, outputs);
+    }
+    check_has_rows();
+    if (!needView) {
+        instrukce_debugOut(fn_out);
+        return 0;
+    }
+
+    const ModelView& view = build_view();
+    Analysis analysis;
+    if (opt.lint || opt.dot || opt.testbench)
+        analysis = analyse(view);
+    size_t findings = opt.lint ? lint(view, analysis) : 0;
+    if (writes) {
+        instrukce_debugOut(fn_out);
+        if (opt.dot)
+            write_dot(view, analysis, stem + ".dot");
+        if (opt.testbench)
+            write_testbench(view, analysis, stem + "_tb.vhd");
+        if (opt.verilog)
+            write_verilog(view, stem + ".v");
+    }
+    return findings > 0 ? 2 : 0;
 }

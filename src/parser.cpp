@@ -3,6 +3,7 @@
 #include "parser.h"
 
 #include "lex.h"
+#include "model.h"
 #include "table.h"
 
 #include <cstdio>
@@ -16,6 +17,8 @@ static std::string pomsignal; // the same name, for its implicit declaration
 static std::string operace;   // VHDL operator of that comparison
 static std::string intkonst;  // VHDL literal of that comparison
 static std::string condoper;  // connective in front of it: "", "and" or "or"
+static CmpOp cmpOp;           // the same operator, for the model view
+static int signalLine, signalColumn; // where the signal of that comparison stands
 
 // A signal's width is the number of digits of a constant; the top bit index
 // of a wider signal has to stay a plain VHDL integer.
@@ -84,12 +87,12 @@ static void g_akce()
 {
     operace.clear();
     switch (sym) {
-    case vetsiSym: operace = ">"; break;
-    case mensiSym: operace = "<"; break;
-    case vetsirovnoSym: operace = ">="; break;
-    case mensirovnoSym: operace = "<="; break;
-    case rovnostSym: operace = "="; break;
-    case ruznostSym: operace = "/="; break;
+    case vetsiSym: operace = ">"; cmpOp = CmpOp::Gt; break;
+    case mensiSym: operace = "<"; cmpOp = CmpOp::Lt; break;
+    case vetsirovnoSym: operace = ">="; cmpOp = CmpOp::Ge; break;
+    case mensirovnoSym: operace = "<="; cmpOp = CmpOp::Le; break;
+    case rovnostSym: operace = "="; cmpOp = CmpOp::Eq; break;
+    case ruznostSym: operace = "/="; cmpOp = CmpOp::Ne; break;
     default: synTotalError("Syntakticka chyba, chyby operator porovnani");
     }
     next();
@@ -104,10 +107,13 @@ static void g_akce()
         synTotalError("Chyba, konstanta " + lexInt + " neni binarni");
     char quote = vector ? '"' : '\'';
     intkonst = quote + lexInt + quote;
-    if (!comp_sig(pomsignal))
+    if (!comp_sig(pomsignal)) {
         add_sig(pomsignal, vect - 1);
-    else if (sig_width(pomsignal) != vect)
+        model_signal(signalLine, signalColumn);
+    } else if (sig_width(pomsignal) != vect) {
         synTotalError("Chyba, signal " + pomsignal + " nelze porovnat s konstantou " + lexInt);
+    }
+    model_comparison(condoper == "or", pomsignal, cmpOp, lexInt);
 }
 
 // vyraz = id akce
@@ -122,6 +128,8 @@ static void g_vyraz()
     }
     pomsignal = lexStr;
     signal = lexStr;
+    signalLine = lexLine;
+    signalColumn = lexColumn;
     next();
     g_akce();
 }
@@ -156,6 +164,7 @@ static void g_conds()
         checkVhdlName(lexStr);
         checkUnused(comp_sig(lexStr), lexStr);
         prechod = lexStr;
+        int line = lexLine, column = lexColumn;
         next();
         expect(priradSym);
         g_vyraz();
@@ -164,6 +173,7 @@ static void g_conds()
         g_vyrazynext();
         expect(strednikSym);
         add_sym(prechod, read_cond());
+        model_symbol(prechod, line, column);
         clear_cond();
     }
     if (sym != podminkySym)
@@ -211,8 +221,10 @@ static void g_state()
 static void g_states()
 {
     while (sym == levazavoraSym) {
+        int line = lexLine, column = lexColumn;
         next();
         g_state();
+        model_row(line, column);
     }
     if (sym != eofSym)
         synTotalError("Syntakticka chyba, ocekava se symbol (");

@@ -3,6 +3,7 @@
 #include "table.h"
 
 #include "lex.h"
+#include "output.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -153,6 +154,9 @@ void add_sym(const std::string& name, const std::string& conds)
     SymIndex.emplace(name, std::prev(SymList.end()));
 }
 
+// The state numbers of the row add_state added last.
+static int lastSource = -1, lastTarget = -1;
+
 // The number of a state, given one at its first appearance.
 static int stateNumber(const std::string& name)
 {
@@ -187,7 +191,18 @@ void add_state(const std::string& inname, const std::string& prechod, const std:
         }
         Runs.push_back(RowRun{std::prev(StateList.end()), source, 1});
     }
-    stateNumber(outname);
+    lastSource = Runs.back().state;
+    lastTarget = stateNumber(outname);
+}
+
+int last_row_source()
+{
+    return lastSource;
+}
+
+int last_row_target()
+{
+    return lastTarget;
 }
 
 void add_cond(const std::string& condoper, const std::string& signal, const std::string& operace,
@@ -248,42 +263,27 @@ void clear_tables()
     Runs.clear();
 }
 
+std::vector<int> state_type_order()
+{
+    std::vector<int> order = SourceOrder;
+    for (size_t s = 0; s < StateNames.size(); s++)
+        if (!IsSource[s])
+            order.push_back(static_cast<int>(s));
+    return order;
+}
+
+const std::string& state_name(int state)
+{
+    return StateNames[state];
+}
+
+int state_number(const std::string& name)
+{
+    return comp_state(name) ? lastState : -1;
+}
+
 // ---------------------------------------------------------------------------
 // Checker writer
-
-// Output goes through one large buffer: a checker of a million rows is
-// written in a few dozen system calls.
-static FILE* outFile;
-static char outBuf[1 << 20];
-static size_t outLen;
-static bool outFailed;
-
-static void writeOut(const char* data, size_t size)
-{
-    if (size > 0 && std::fwrite(data, 1, size, outFile) != size)
-        outFailed = true;
-}
-
-static void flushOut()
-{
-    writeOut(outBuf, outLen);
-    outLen = 0;
-}
-
-// A plain copy into a fixed buffer: put is called several times per row.
-static void put(std::string_view text)
-{
-    if (text.size() > sizeof outBuf - outLen) {
-        flushOut();
-        // Text longer than the whole buffer goes out directly.
-        if (text.size() > sizeof outBuf) {
-            writeOut(text.data(), text.size());
-            return;
-        }
-    }
-    std::memcpy(outBuf + outLen, text.data(), text.size());
-    outLen += text.size();
-}
 
 // The runs of each state in list order, and the states in the order of the
 // type list: source states by their first row, then states that are only
@@ -298,10 +298,7 @@ static Grouping groupRows()
 {
     Grouping g;
     size_t states = StateNames.size();
-    g.order = SourceOrder;
-    for (size_t s = 0; s < states; s++)
-        if (!IsSource[s])
-            g.order.push_back(static_cast<int>(s));
+    g.order = state_type_order();
 
     g.first.assign(states + 1, 0);
     for (const RowRun& run : Runs)
@@ -466,26 +463,18 @@ static void writeOutput()
         "end architecture FL_GUARD;");
 }
 
-// Removes what a failed write left in a plain file. A link to a device, or
-// the device itself, is the user's and stays.
-static void removeOutput(const std::string& fn_out)
+// Without a row the checker has no start state and is no valid VHDL.
+void check_has_rows()
 {
-    struct stat st;
-    if (stat(fn_out.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        unlink(fn_out.c_str());
+    if (StateList.empty())
+        synTotalError("Chyba, popis neobsahuje zadny prechod");
 }
 
 void instrukce_debugOut(std::string fn_out)
 {
-    // Without a row the checker has no start state and is no valid VHDL.
-    if (StateList.empty())
-        synTotalError("Chyba, popis neobsahuje zadny prechod");
+    check_has_rows();
 
-    outFile = std::fopen(fn_out.c_str(), "w");
-    if (!outFile)
-        synTotalError("Nelze otevrit vystupni soubor");
-    outFailed = false;
-    outLen = 0;
+    outOpen(fn_out);
 
     Grouping g = groupRows();
     const std::string& start = StateList.front().inname;
@@ -495,13 +484,5 @@ void instrukce_debugOut(std::string fn_out)
     writeRegister(start);
     writeNextState(g, start);
     writeOutput();
-    flushOut();
-
-    bool failed = outFailed || std::ferror(outFile);
-    failed |= std::fclose(outFile) != 0;
-    outFile = nullptr;
-    if (failed) {
-        removeOutput(fn_out);
-        synTotalError("Nelze zapsat vystupni soubor");
-    }
+    outClose(fn_out);
 }

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // One input signal: one input port of the checker.
 struct TSignal {
@@ -87,9 +88,20 @@ void clear_cond();
 bool comp_state(const std::string& name);
 // The width a signal was declared with; 0 for a name that is no signal.
 int sig_width(const std::string& name);
+// Every state has a number in order of first appearance. The checker's
+// state type lists them sources first (by first row), then target-only states.
+std::vector<int> state_type_order();
+const std::string& state_name(int state);
+// The number of a state, or -1 for a name that is no state.
+int state_number(const std::string& name);
+// The state numbers of the source and the target of the row added last.
+int last_row_source();
+int last_row_target();
 // Empties the whole model, for a process that reads more than one description.
 void clear_tables();
 
+// Ends the run with an error report when the description has no row.
+void check_has_rows();
 void instrukce_debugOut(std::string fn_out);
 
 #endif

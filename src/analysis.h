@@ -1,0 +1,49 @@
+// Condition analysis: which input symbols can hold, which rows can fire,
+// which states the checker can reach. Exact: it never claims what is not
+// so; where a state has too many rows for the budget, its rows are left
+// undecided.
+#ifndef GUARDGEN_ANALYSIS_H
+#define GUARDGEN_ANALYSIS_H
+
+#include "model.h"
+
+#include <string>
+#include <vector>
+
+enum class RowFate {
+    Fires,      // some input makes this row the first of its state to hold
+    Shadowed,   // its symbol can hold, but an earlier row always holds first
+    NeverHolds, // its symbol is never '1'
+    Undecided   // beyond the budget
+};
+
+struct RowVerdict {
+    RowFate fate = RowFate::Undecided;
+    std::vector<int> shadowedBy; // for Shadowed: earlier rows of the state that cover it
+};
+
+struct Analysis {
+    std::vector<bool> symbolSatisfiable; // by symbol
+    std::vector<RowVerdict> rows;        // by row
+    std::vector<bool> reachable;         // by state, over rows that can fire
+    size_t undecidedRows = 0;
+};
+
+Analysis analyse(const ModelView& view);
+
+// One value per signal, in port order: binary digits, most significant first.
+using InputVector = std::vector<std::string>;
+
+// Inputs for one state, computed on demand so that a run keeps no input
+// per row: for each of its rows (in priority order) one that makes it the
+// first to hold, empty where it cannot fire; and one input where no row
+// holds, if there is such an input.
+struct StateInputs {
+    std::vector<InputVector> rowInputs;
+    bool hasErrorInput = false;
+    InputVector errorInput;
+};
+
+StateInputs state_inputs(const ModelView& view, int state);
+
+#endif

@@ -1,0 +1,124 @@
+// The model view, put together from the model tables and the notes taken
+// while reading.
+#include "model.h"
+
+#include "table.h"
+
+#include <unordered_map>
+
+namespace {
+
+struct NotedRow {
+    int source, target, symbol, line, column;
+};
+
+bool keepRows = false;
+std::vector<ViewSignal> signals;
+std::unordered_map<std::string, int> signalIndex;
+std::unordered_map<std::string, int> symbolIndex;
+std::vector<ViewSymbol> symbols;
+std::vector<std::vector<Comparison>> pendingTerms;
+std::vector<NotedRow> notedRows;
+std::vector<ReaderNote> notes;
+ModelView view;
+
+} // namespace
+
+void model_keep_rows(bool keep)
+{
+    keepRows = keep;
+}
+
+void model_signal(int line, int column)
+{
+    const TSignal& last = SignalList.back();
+    signalIndex.emplace(last.name, static_cast<int>(signals.size()));
+    signals.push_back(ViewSignal{last.name, sig_width(last.name), line, column});
+}
+
+void model_comparison(bool orBefore, const std::string& signal, CmpOp op, const std::string& digits)
+{
+    if (orBefore || pendingTerms.empty())
+        pendingTerms.emplace_back();
+    pendingTerms.back().push_back(Comparison{signalIndex.at(signal), op, digits});
+}
+
+void model_symbol(const std::string& name, int line, int column)
+{
+    symbolIndex.emplace(name, static_cast<int>(symbols.size()));
+    symbols.push_back(ViewSymbol{name, std::move(pendingTerms), line, column});
+    pendingTerms.clear();
+}
+
+void model_row(int line, int column)
+{
+    if (!keepRows)
+        return;
+    const TState& last = StateList.back();
+    int symbol = last.prechod.empty() ? -1 : symbolIndex.at(last.prechod);
+    notedRows.push_back(NotedRow{last_row_source(), last_row_target(), symbol, line, column});
+}
+
+void model_note(int line, int column, const std::string& text)
+{
+    notes.push_back(ReaderNote{line, column, text});
+}
+
+const ModelView& build_view()
+{
+    view = ModelView();
+    view.signals = signals;
+    view.symbols = symbols;
+
+    // Table numbers to positions in the checker's state type.
+    std::vector<int> order = state_type_order();
+    std::vector<int> position(order.size());
+    for (size_t i = 0; i < order.size(); i++) {
+        position[order[i]] = static_cast<int>(i);
+        view.states.push_back(ViewState{state_name(order[i]), {}, 0, 0});
+    }
+    std::vector<bool> named(order.size(), false);
+    auto name = [&](int state, const NotedRow& row) {
+        if (!named[state]) {
+            named[state] = true;
+            view.states[state].line = row.line;
+            view.states[state].column = row.column;
+        }
+    };
+    view.rows.reserve(notedRows.size());
+    for (const NotedRow& noted : notedRows) {
+        ViewRow row{position[noted.source], position[noted.target], noted.symbol, noted.line, noted.column};
+        name(row.source, noted);
+        name(row.target, noted);
+        view.states[row.source].rows.push_back(static_cast<int>(view.rows.size()));
+        view.rows.push_back(row);
+    }
+    view.start = view.rows.empty() ? 0 : view.rows.front().source;
+    view.notes = notes;
+    return view;
+}
+
+void clear_model()
+{
+    signals.clear();
+    signalIndex.clear();
+    symbolIndex.clear();
+    symbols.clear();
+    pendingTerms.clear();
+    notedRows.clear();
+    notes.clear();
+    view = ModelView();
+}
+
+const char* cmp_text(CmpOp op)
+{
+    switch (op) {
+    case CmpOp::Gt: return ">";
+    case CmpOp::Lt: return "<";
+    case CmpOp::Ge: return ">=";
+    case CmpOp::Le: return "<=";
+    case CmpOp::Eq: return "==";
+    case CmpOp::Ne: return "<>";
+    }
+    return "";
+}

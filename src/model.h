@@ -1,0 +1,83 @@
+// The model view: the described machine in the structured form that the
+// analysis and the writers of the options read. The parser (or the KISS2
+// reader) notes what the model tables do not keep: lines, and every
+// comparison apart. build_view then puts it together once, beside the
+// tables, which stay as they are.
+#ifndef GUARDGEN_MODEL_H
+#define GUARDGEN_MODEL_H
+
+#include <string>
+#include <vector>
+
+enum class CmpOp { Gt, Lt, Ge, Le, Eq, Ne };
+
+// SIGNAL OP VALUE; value holds binary digits, as many as the signal is wide.
+struct Comparison {
+    int signal;
+    CmpOp op;
+    std::string value;
+};
+
+struct ViewSignal {
+    std::string name;
+    int width;
+    int line, column; // the first comparison of the signal
+};
+
+// A symbol holds when any of its terms does, and a term when all its
+// comparisons do (AND binds tighter than OR); both in the order written.
+struct ViewSymbol {
+    std::string name;
+    std::vector<std::vector<Comparison>> terms;
+    int line, column; // its definition
+};
+
+struct ViewRow {
+    int source, target; // indexes into ModelView::states
+    int symbol;         // index into ModelView::symbols; -1: no symbol, always holds
+    int line, column;   // the row's first token
+};
+
+struct ViewState {
+    std::string name;
+    std::vector<int> rows; // indexes into ModelView::rows, in priority order
+    int line, column;      // the first row that names the state
+};
+
+// A finding the reader made itself (KISS2 rows left out, counts that
+// disagree), reported by --lint among the others.
+struct ReaderNote {
+    int line, column;
+    std::string text;
+};
+
+struct ModelView {
+    std::vector<ViewSignal> signals; // in port order
+    std::vector<ViewSymbol> symbols; // in order of definition
+    std::vector<ViewRow> rows;       // in listed order
+    std::vector<ViewState> states;   // in the order of the checker's state type
+    int start = 0;                   // the start state: the source of the first row
+    std::vector<ReaderNote> notes;   // in the order the reader made them
+};
+
+// Reading a plain description needs no view; a run that does asks for one
+// before reading, so that rows are noted as they come.
+void model_keep_rows(bool keep);
+
+// Noted while reading. A symbol's comparisons come first, then the symbol.
+void model_signal(int line, int column); // the signal add_sig added last
+void model_comparison(bool orBefore, const std::string& signal, CmpOp op, const std::string& digits);
+void model_symbol(const std::string& name, int line, int column);
+// The row add_state added last, with the numbers the tables gave its states.
+void model_row(int line, int column);
+
+void model_note(int line, int column, const std::string& text);
+
+// Builds the view from the tables and the notes; call once after reading.
+const ModelView& build_view();
+void clear_model();
+
+// The operator as the description writes it ("==", "<>", ...).
+const char* cmp_text(CmpOp op);
+
+#endif

@@ -1,0 +1,61 @@
+// The buffered output file shared by every writer.
+#include "output.h"
+
+#include "lex.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+char outBuf[1 << 20];
+size_t outLen;
+static FILE* outFile;
+static bool outFailed;
+
+static void writeOut(const char* data, size_t size)
+{
+    if (size > 0 && std::fwrite(data, 1, size, outFile) != size)
+        outFailed = true;
+}
+
+void outFlush()
+{
+    writeOut(outBuf, outLen);
+    outLen = 0;
+}
+
+// Text longer than the whole buffer goes out directly.
+void outDirect(std::string_view text)
+{
+    writeOut(text.data(), text.size());
+}
+
+void outOpen(const std::string& path)
+{
+    outFile = std::fopen(path.c_str(), "w");
+    if (!outFile)
+        synTotalError("Nelze otevrit vystupni soubor");
+    outFailed = false;
+    outLen = 0;
+}
+
+// Removes what a failed write left in a plain file. A link to a device, or
+// the device itself, is the user's and stays.
+static void removeOutput(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        unlink(path.c_str());
+}
+
+void outClose(const std::string& path)
+{
+    outFlush();
+    bool failed = outFailed || std::ferror(outFile);
+    failed |= std::fclose(outFile) != 0;
+    outFile = nullptr;
+    if (failed) {
+        removeOutput(path);
+        synTotalError("Nelze zapsat vystupni soubor");
+    }
+}
