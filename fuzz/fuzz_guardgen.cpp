@@ -1,13 +1,19 @@
 // libFuzzer harness: every input goes through the real lexer, parser and
-// checker writer, as one run of guardgen would take it.
+// checker writer, then through the analysis, lint and every other writer,
+// as a run of guardgen with all its options would take it.
 //
 // A failed run normally ends the process. This build compiles lex.cpp with
 // GUARDGEN_FUZZ, so the report calls the endRun below instead, which throws;
 // the harness catches it, closes the input and goes on with the next one.
+#include "analysis.h"
+#include "dot.h"
 #include "lex.h"
+#include "lint.h"
 #include "model.h"
 #include "parser.h"
 #include "table.h"
+#include "testbench.h"
+#include "verilog.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +31,7 @@ struct RunEnded {
 
 std::string inPath;
 std::string outPath;
+std::string extraPath; // the files the options add, one after the other
 
 // A copy of standard error taken at start-up: -close_fd_mask closes the
 // real one to silence the tool, and the reason for a stop must still show.
@@ -97,7 +104,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     std::string base = std::string(dir) + "/guardgen-fuzz-" + std::to_string(getpid());
     inPath = base + ".txt";
     outPath = base + ".vhd";
-    std::atexit([] { unlink(outPath.c_str()); });
+    extraPath = base + ".extra";
+    std::atexit([] {
+        unlink(outPath.c_str());
+        unlink(extraPath.c_str());
+    });
     return 0;
 }
 
@@ -107,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     unlink(outPath.c_str());
     clear_tables();
     clear_model();
+    model_keep_rows(true);
 
     if (!lexInit(inPath))
         broken("cannot open the input file");
@@ -127,5 +139,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     checkChecker();
     unlink(outPath.c_str());
+
+    // What the options add works on every description the parser accepts.
+    try {
+        const ModelView& view = build_view();
+        Analysis analysis = analyse(view);
+        lint(view, analysis);
+        write_dot(view, analysis, extraPath);
+        write_testbench(view, analysis, extraPath);
+        write_verilog(view, extraPath);
+    } catch (const RunEnded&) {
+        broken("an option failed on a description that was accepted");
+    }
+    unlink(extraPath.c_str());
     return 0;
 }
