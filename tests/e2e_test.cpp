@@ -200,7 +200,7 @@ class OutputPaths : public ::testing::TestWithParam<PathCase> {};
 TEST_P(OutputPaths, ReplaceOnlyTheLastExtension)
 {
     TempDir dir;
-    for (const char* sub : {"dir.d", "a", "a/b.c"})
+    for (const char* sub : {"dir.d", "a", "a/b.c", "d"})
         mkdir(dir.path(sub).c_str(), 0700);
     std::string input = GetParam().input;
     Outcome o = generate(dir, input, "@ X = A == 1; # (S, X) : S;");
@@ -215,6 +215,11 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, OutputPaths,
                                            PathCase{"fsm.", "fsm.vhd"}, PathCase{"fsm", "fsm.vhd"},
                                            PathCase{"dir\\fsm.txt", "dir\\fsm.vhd"},
                                            PathCase{"dir.old\\fsm", "dir.old\\fsm.vhd"},
+                                           // "\\" as a separator: the last one counts, and
+                                           // either kind may come last
+                                           PathCase{"v1.2\\sub\\fsm", "v1.2\\sub\\fsm.vhd"},
+                                           PathCase{"a\\b.c\\x", "a\\b.c\\x.vhd"},
+                                           PathCase{"d/e.f\\g", "d/e.f\\g.vhd"},
                                            PathCase{".hidden", ".vhd"},
                                            PathCase{"dir.d/fsm", "dir.d/fsm.vhd"},
                                            PathCase{"a/b.c/x.txt", "a/b.c/x.vhd"}));

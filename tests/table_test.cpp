@@ -26,7 +26,6 @@ TEST_F(Tables, SignalTypeFollowsTheTopBitIndex)
         const char* typ;
     } cases[] = {{0, " std_logic;"},
                  {3, " std_logic_vector(3 downto 0);"},
-                 {-1, " std_logic_vector(-1 downto 0);"},
                  {999999, " std_logic_vector(999999 downto 0);"}};
     for (auto c : cases) {
         add_sig("S", c.pomport);
@@ -146,20 +145,14 @@ INSTANTIATE_TEST_SUITE_P(
                   {"and", "F", "=", "'0'"}},
                  "  (A < '1' and B > '0' and C <= '1') or D = '1' or (E = '1' and F = '0')"}));
 
-TEST(Stringify, PrintsIntegersPlainlyBelowOneMillion)
+// The top bit index of a signal is 0 to 999999 (the parser refuses wider
+// constants): every one of them must print as a plain integer.
+TEST(Stringify, PrintsEveryTopBitIndexPlainly)
 {
     EXPECT_EQ(stringify(0), "0");
     EXPECT_EQ(stringify(3), "3");
-    EXPECT_EQ(stringify(-1), "-1");
+    EXPECT_EQ(stringify(123456), "123456");
     EXPECT_EQ(stringify(999999), "999999");
-    EXPECT_EQ(stringify(1000000), "1e+06");
-}
-
-TEST(Stringify, ExceptionCarriesItsMessage)
-{
-    BadConversion e("stringify(double)");
-    const std::runtime_error& base = e;
-    EXPECT_STREQ(base.what(), "stringify(double)");
 }
 
 } // namespace
