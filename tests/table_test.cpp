@@ -1,6 +1,8 @@
 // Model tables: type texts, condition texts, lookups and number conversion.
 #include "table.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <gtest/gtest.h>
 
 namespace {
@@ -95,6 +97,77 @@ TEST_F(Tables, AddStateTakesItsArgumentsInRowOrder)
     for (const char* state : {"P", "Q", "R"})
         EXPECT_TRUE(comp_state(state)) << state;
     EXPECT_FALSE(comp_state("X")); // a label is no state
+}
+
+// The state index keys its open-addressing table by std::hash truncated to
+// 32 bits, the slot by the low bits of that. Collisions are made certain
+// by search rather than left to chance: the search uses the same hash, and
+// finds what it needs whatever the standard library's hash is.
+uint32_t indexHash(const std::string& name)
+{
+    return static_cast<uint32_t>(std::hash<std::string>()(name));
+}
+
+// Pairs of names with one 32-bit hash (the birthday bound: about one pair
+// per 93,000 names, so 400,000 give several).
+std::vector<std::pair<std::string, std::string>> equalHashes(size_t wanted)
+{
+    std::vector<std::pair<uint32_t, int>> hashes;
+    for (int i = 0; i < 400000; i++)
+        hashes.emplace_back(indexHash("H" + std::to_string(i)), i);
+    std::sort(hashes.begin(), hashes.end());
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (size_t i = 1; i < hashes.size() && pairs.size() < wanted; i++)
+        if (hashes[i].first == hashes[i - 1].first)
+            pairs.emplace_back("H" + std::to_string(hashes[i - 1].second),
+                               "H" + std::to_string(hashes[i].second));
+    return pairs;
+}
+
+// Names whose hashes end in 16 one-bits: in every table of up to 65,536
+// slots they want the last slot, so they collide there and their probes
+// wrap round to the first.
+std::vector<std::string> lastSlotNames(size_t wanted)
+{
+    std::vector<std::string> names;
+    for (int i = 0; names.size() < wanted; i++)
+        if ((indexHash("L" + std::to_string(i)) & 0xffff) == 0xffff)
+            names.push_back("L" + std::to_string(i));
+    return names;
+}
+
+TEST_F(Tables, StateIndexKeepsCollidingNamesApart)
+{
+    auto pairs = equalHashes(4);
+    ASSERT_GE(pairs.size(), 2u);
+    auto crowd = lastSlotNames(8);
+    // First the colliding names, then enough others to grow the index from
+    // 1,024 to 16,384 slots, so that every collision is carried through
+    // each growth. The second name of the last pair is never added.
+    std::vector<std::string> names;
+    for (size_t p = 0; p < pairs.size(); p++) {
+        names.push_back(pairs[p].first);
+        if (p + 1 < pairs.size())
+            names.push_back(pairs[p].second);
+    }
+    names.insert(names.end(), crowd.begin(), crowd.end());
+    for (int i = 0; i < 5000; i++)
+        names.push_back("F" + std::to_string(i));
+    // Each name is a target first, then a source, as rows bring them.
+    for (size_t i = 0; i + 1 < names.size(); i++)
+        add_state(names[i], "", names[i + 1]);
+
+    for (size_t i = 0; i < names.size(); i++) {
+        EXPECT_EQ(state_number(names[i]), static_cast<int>(i)) << names[i];
+        EXPECT_EQ(state_name(static_cast<int>(i)), names[i]);
+    }
+    EXPECT_EQ(state_number(pairs.back().second), -1) << "shares a hash with " << pairs.back().first;
+    EXPECT_FALSE(comp_state(pairs.back().second));
+    for (const std::string& absent : lastSlotNames(12)) {
+        if (std::find(crowd.begin(), crowd.end(), absent) == crowd.end())
+            EXPECT_FALSE(comp_state(absent)) << absent;
+    }
+    EXPECT_EQ(state_type_order().size(), names.size());
 }
 
 struct CondRow {
