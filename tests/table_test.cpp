@@ -163,10 +163,10 @@ TEST_F(Tables, StateIndexKeepsCollidingNamesApart)
     }
     EXPECT_EQ(state_number(pairs.back().second), -1) << "shares a hash with " << pairs.back().first;
     EXPECT_FALSE(comp_state(pairs.back().second));
-    for (const std::string& absent : lastSlotNames(12)) {
-        if (std::find(crowd.begin(), crowd.end(), absent) == crowd.end())
+    for (const std::string& absent : lastSlotNames(12))
+        if (std::find(crowd.begin(), crowd.end(), absent) == crowd.end()) {
             EXPECT_FALSE(comp_state(absent)) << absent;
-    }
+        }
     EXPECT_EQ(state_type_order().size(), names.size());
 }
 
