@@ -11,11 +11,17 @@ reference=$(realpath "$3")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# What a clone holds that the build reads; no build directory.
+# What a clone holds: the source tree without git's data and without any
+# build directory (one that holds a CMake cache) or checker made in it.
+excludes=(--exclude=./.git)
+for cache in "$src"/*/CMakeCache.txt; do
+    if [ -e "$cache" ]; then excludes+=("--exclude=./$(basename "$(dirname "$cache")")"); fi
+done
 mkdir "$work/clone"
-cp -r "$src/CMakeLists.txt" "$src/src" "$src/examples" "$src/man" "$work/clone/"
+tar -C "$src" "${excludes[@]}" -cf - . | tar -C "$work/clone" -xf -
 cd "$work/clone"
 rm -f examples/*.vhd
+test ! -e build
 
 # GoogleTest hidden from CMake, as if it were not installed. The cache
 # keeps this for the README's command, which then runs as written.
