@@ -52,15 +52,44 @@ static std::string outputPath(std::string fn_in)
     return fn_in + ".vhd";
 }
 
+// The file a path that does not exist yet would create: a link that leads
+// nowhere yet is followed to its target, and the directory part is made
+// absolute, so that two spellings of one new file compare equal.
+static std::string pathToCreate(std::string path)
+{
+    for (int hops = 0; hops < 40; hops++) {
+        char target[4096];
+        ssize_t n = readlink(path.c_str(), target, sizeof target);
+        if (n <= 0 || n == static_cast<ssize_t>(sizeof target))
+            break;
+        std::string next(target, n);
+        size_t slash = path.rfind('/');
+        if (next[0] != '/' && slash != std::string::npos)
+            next = path.substr(0, slash + 1) + next;
+        path = next;
+    }
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    char* absolute = realpath(dir.c_str(), nullptr);
+    if (!absolute)
+        return path;
+    std::string result = std::string(absolute) + "/" + path.substr(slash + 1);
+    std::free(absolute);
+    return result;
+}
+
 // True when both paths lead to one file, so that writing the checker would
-// destroy the description.
+// destroy the description, or one output another. Where neither file exists
+// yet, a link may still lead both to one new file.
 static bool sameFile(const std::string& a, const std::string& b)
 {
     struct stat sa, sb;
     if (a == b)
         return true;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    bool hasA = stat(a.c_str(), &sa) == 0, hasB = stat(b.c_str(), &sb) == 0;
+    if (hasA && hasB)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return !hasA && !hasB && pathToCreate(a) == pathToCreate(b);
 }
 
 // The stem of the checker's path: the files the options add are named from it.

@@ -2,14 +2,17 @@
 // the checker it writes, which GHDL must analyse, elaborate and synthesise.
 #include "support.h"
 
+#include <csignal>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 const std::string guardgen = GUARDGEN;
+const std::string failRead = FAIL_READ;
 const std::string testsDir = TESTS_DIR;
 const std::string examplesDir = EXAMPLES_DIR;
 
@@ -200,7 +203,7 @@ class OutputPaths : public ::testing::TestWithParam<PathCase> {};
 TEST_P(OutputPaths, ReplaceOnlyTheLastExtension)
 {
     TempDir dir;
-    for (const char* sub : {"dir.d", "a", "a/b.c"})
+    for (const char* sub : {"dir.d", "a", "a/b.c", "d"})
         mkdir(dir.path(sub).c_str(), 0700);
     std::string input = GetParam().input;
     Outcome o = generate(dir, input, "@ X = A == 1; # (S, X) : S;");
@@ -215,6 +218,11 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, OutputPaths,
                                            PathCase{"fsm.", "fsm.vhd"}, PathCase{"fsm", "fsm.vhd"},
                                            PathCase{"dir\\fsm.txt", "dir\\fsm.vhd"},
                                            PathCase{"dir.old\\fsm", "dir.old\\fsm.vhd"},
+                                           // "\\" as a separator: the last one counts, and
+                                           // either kind may come last
+                                           PathCase{"v1.2\\sub\\fsm", "v1.2\\sub\\fsm.vhd"},
+                                           PathCase{"a\\b.c\\x", "a\\b.c\\x.vhd"},
+                                           PathCase{"d/e.f\\g", "d/e.f\\g.vhd"},
                                            PathCase{".hidden", ".vhd"},
                                            PathCase{"dir.d/fsm", "dir.d/fsm.vhd"},
                                            PathCase{"a/b.c/x.txt", "a/b.c/x.vhd"}));
@@ -325,6 +333,118 @@ TEST(EndToEnd, FullDeviceFailsTheRunAndKeepsTheLink)
     char target[32] = {};
     EXPECT_GT(readlink(dir.path("f.vhd").c_str(), target, sizeof target - 1), 0);
     EXPECT_STREQ(target, "/dev/full");
+}
+
+// For a child that prepares its own process first: runs guardgen there.
+[[noreturn]] void execGuardgen(const std::string& cwd, const std::string& input)
+{
+    char* argv[] = {const_cast<char*>(guardgen.c_str()), const_cast<char*>(input.c_str()), nullptr};
+    if (chdir(cwd.c_str()) != 0)
+        _exit(126);
+    execv(argv[0], argv);
+    _exit(127);
+}
+
+// One row a line, so that a read cut after a line leaves a shorter valid
+// description: only the error report stands between it and a checker with
+// rows missing.
+std::string rowsText(int rows)
+{
+    std::string text = "@ X = A == 1; Y = A == 0;\n#\n";
+    for (int i = 0; i < rows; i++)
+        text += "(S" + std::to_string(i) + ", X) : S" + std::to_string(i + 1) + ";\n";
+    return text;
+}
+
+struct ReadFailure {
+    int lines; // whole lines read before the failure
+    const char* err;
+};
+
+// The length of the first n lines of text.
+size_t lineEnd(const std::string& text, int n)
+{
+    size_t end = 0;
+    for (int i = 0; i < n; i++)
+        end = text.find('\n', end) + 1;
+    return end;
+}
+
+class ReadErrors : public ::testing::TestWithParam<ReadFailure> {};
+
+TEST_P(ReadErrors, EndTheRunWithoutAChecker)
+{
+    TempDir dir;
+    std::string text = rowsText(8000);
+    dir.write("fsm.txt", text);
+    Outcome o = runChild([&] {
+        setenv("FAIL_READ_AFTER", std::to_string(lineEnd(text, GetParam().lines)).c_str(), 1);
+        setenv("LD_PRELOAD", failRead.c_str(), 1);
+        // A sanitized guardgen accepts a library loaded before its runtime.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
+        execGuardgen(dir.dir, "fsm.txt");
+    });
+    EXPECT_EQ(o.status, 1) << GetParam().lines;
+    EXPECT_EQ(o.out, "Soubor fsm.txt otevren...\n");
+    EXPECT_EQ(o.err, GetParam().err);
+    EXPECT_EQ(readFile(dir.path("fsm.txt")), text);
+    EXPECT_EQ(entries(dir.dir), std::vector<std::string>{"fsm.txt"});
+}
+
+// The first read, the end of the symbol section, the end of the first row,
+// and rows after the first full buffer of the lexer (64 KiB).
+INSTANTIATE_TEST_SUITE_P(
+    EndToEnd, ReadErrors,
+    ::testing::Values(
+        ReadFailure{0, "LexError[line=1, column=1]: Chyba pri cteni vstupniho souboru \n"},
+        ReadFailure{2, "LexError[line=3, column=0]: Chyba pri cteni vstupniho souboru \n"},
+        ReadFailure{3, "LexError[line=4, column=0]: Chyba pri cteni vstupniho souboru \n"},
+        ReadFailure{5000, "LexError[line=5001, column=0]: Chyba pri cteni vstupniho souboru \n"}));
+
+// The reads themselves are left alone when they do not fail.
+TEST(EndToEnd, ReadShimAloneChangesNothing)
+{
+    TempDir dir, plain;
+    dir.write("fsm.txt", rowsText(8000));
+    EXPECT_EQ(generate(plain, "fsm.txt", rowsText(8000)).status, 0);
+    Outcome o = runChild([&] {
+        setenv("FAIL_READ_AFTER", "1000000000", 1);
+        setenv("LD_PRELOAD", failRead.c_str(), 1);
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
+        execGuardgen(dir.dir, "fsm.txt");
+    });
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(readFile(dir.path("fsm.vhd")), readFile(plain.path("fsm.vhd")));
+}
+
+// A write into a plain file that fails part-way, as on a full disk: the
+// file size limit stops the writes there (SIGXFSZ ignored, so write()
+// returns EFBIG instead of ending the process). No partial checker may stay.
+TEST(EndToEnd, WriteFailingPartWayLeavesNoFile)
+{
+    TempDir reference;
+    std::string text = rowsText(30000);
+    ASSERT_EQ(generate(reference, "fsm.txt", text).status, 0);
+    off_t size = static_cast<off_t>(readFile(reference.path("fsm.vhd")).size());
+    ASSERT_GT(size, (2 << 20) + 1); // more than two flushes of the output buffer
+    // Inside the first flush, at its end, just after it, one byte short of all.
+    for (off_t limit : {off_t(4096), off_t(1 << 20), off_t((1 << 20) + 1), size - 1}) {
+        TempDir dir;
+        dir.write("fsm.txt", text);
+        Outcome o = runChild([&] {
+            struct rlimit cap = {static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+            if (setrlimit(RLIMIT_FSIZE, &cap) != 0)
+                _exit(125);
+            std::signal(SIGXFSZ, SIG_IGN);
+            execGuardgen(dir.dir, "fsm.txt");
+        });
+        EXPECT_EQ(o.status, 1) << limit;
+        EXPECT_EQ(o.out, transcript("fsm.txt"));
+        EXPECT_EQ(o.err, "SyntError[line=30003, column=1]: Nelze zapsat vystupni soubor\n") << limit;
+        EXPECT_EQ(entries(dir.dir), std::vector<std::string>{"fsm.txt"}) << limit;
+    }
 }
 
 // Every example a designer may start from must make a checker GHDL accepts.

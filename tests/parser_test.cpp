@@ -5,6 +5,7 @@
 #include "support.h"
 #include "table.h"
 
+#include <cctype>
 #include <cstdio>
 #include <gtest/gtest.h>
 
@@ -58,7 +59,9 @@ TEST_P(ParseErrors, AreReportedAtTheLookAhead)
     Outcome o = parseText(GetParam().text);
     EXPECT_EQ(o.status, 1) << GetParam().text;
     EXPECT_EQ(o.err, std::string(GetParam().report) + "\n") << GetParam().text;
-    EXPECT_EQ(tablesOf(o), "");
+    // Nothing follows the opening line: the completion message belongs to a
+    // description that was read whole.
+    EXPECT_EQ(messagesOf(o), "") << GetParam().text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -147,7 +150,17 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"@ A = X == 10 AND x <> 1; #",
                   "SyntError[line=1, column=10]: Chyba, signal X nelze porovnat s konstantou 1"},
         ErrorCase{"@ A = X == 10 OR Y == 1 AND X > 001; #",
-                  "SyntError[line=1, column=14]: Chyba, signal X nelze porovnat s konstantou 001"}));
+                  "SyntError[line=1, column=14]: Chyba, signal X nelze porovnat s konstantou 001"},
+        // Every side of the width check: narrower and wider, within one
+        // definition and across two, one digit against a vector and back.
+        ErrorCase{"@ A = X == 101; B = X == 10; #",
+                  "SyntError[line=1, column=12]: Chyba, signal X nelze porovnat s konstantou 10"},
+        ErrorCase{"@ A = X == 01; B = X == 1; #",
+                  "SyntError[line=1, column=12]: Chyba, signal X nelze porovnat s konstantou 1"},
+        ErrorCase{"@ A = X == 0 OR X == 11; #",
+                  "SyntError[line=1, column=10]: Chyba, signal X nelze porovnat s konstantou 11"},
+        ErrorCase{"@ A = X == 10 AND X < 100; #",
+                  "SyntError[line=1, column=10]: Chyba, signal X nelze porovnat s konstantou 100"}));
 
 // Names must be legal VHDL identifiers that the checker does not use itself.
 INSTANTIATE_TEST_SUITE_P(
@@ -184,6 +197,40 @@ INSTANTIATE_TEST_SUITE_P(
                   "SyntError[line=1, column=8]: Chyba vstupu, prechod A uz existuje!"},
         ErrorCase{"@ A = X == 1; # (S1, CLK) : S2;",
                   "SyntError[line=1, column=12]: Chyba, prechod CLK nebyl definovan!"}));
+
+// The names the checker declares itself (README), each refused wherever a
+// description can bring in a new name.
+class DeclaredNames : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DeclaredNames, AreRefusedAsSignalSymbolAndState)
+{
+    std::string name = GetParam(), lower;
+    for (char c : name)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string refused = " nelze pouzit ve VHDL\n";
+    struct {
+        std::string text;
+        int column;
+    } roles[] = {{"@ A = " + lower + " == 1; #", 4},
+                 {"@ " + lower + " = X == 1; #", 2},
+                 {"@ A = X == 1; # (" + lower + ", A) : S;", 10},
+                 {"@ A = X == 1; # (S, A) : " + lower + ";", 15}};
+    for (auto& role : roles) {
+        Outcome o = parseText(role.text);
+        EXPECT_EQ(o.status, 1) << role.text;
+        EXPECT_EQ(o.err, "SyntError[line=1, column=" + std::to_string(role.column) +
+                             "]: Chyba, jmeno " + name + refused)
+            << role.text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, DeclaredNames,
+    ::testing::Values("GUARD", "FL_GUARD", "CLK", "RESET", "ERROR", "T_STATE", "PRESENT_STATE",
+                      "NEXT_STATE", "SERR", "SYNC_LOGIC", "NEXT_STATE_LOGIC", "OUTPUT_LOGIC", "IEEE",
+                      "STD", "WORK", "STD_LOGIC", "STD_LOGIC_VECTOR", "STD_ULOGIC",
+                      "STD_ULOGIC_VECTOR", "TRUE", "FALSE", "MINIMUM", "MAXIMUM", "TO_STRING",
+                      "INHERIT"));
 
 TEST(Parser, ConstantOfMoreThanAMillionDigitsIsRefusedFirst)
 {

@@ -108,5 +108,15 @@ check "directory as input" 1 "$dir" in.txt
 check "missing input" 1 "$dir" missing.txt
 check "no argument" 1 "$dir"
 
+# The options: the model view the other outputs are written from, and the
+# check of output paths through links.
+dir=$(mktemp -d "$work/case.XXXXXX")
+printf '%b' "$small" >"$dir/in.txt"
+mkdir "$dir/out"
+check "every output option" 0 "$dir" --dot --testbench --verilog -o out/g.vhd in.txt
+ln -s g.vhd "$dir/g.dot"
+check "two outputs linked to one new file" 1 "$dir" -o g.vhd --dot in.txt
+check "unknown option" 1 "$dir" --bogus in.txt
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

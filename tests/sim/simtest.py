@@ -8,7 +8,7 @@ the checker written here, which shares no code with guardgen.
 
 Usage:
   python3 tests/sim/simtest.py --guardgen PATH [--seeds A:B] [--cycles N]
-                               [--jobs J] [--keep DIR] [--mutate]
+                               [--jobs J] [--keep DIR] [--mutate [--min-caught N]]
 
 Standard library only.
 """
@@ -900,6 +900,9 @@ def main():
     ap.add_argument("--keep", metavar="DIR", help="keep every seed's files in DIR/seed_N")
     ap.add_argument("--mutate", action="store_true",
                     help="swap two rows of one state in each checker and expect a mismatch")
+    ap.add_argument("--min-caught", type=int, default=0, metavar="N",
+                    help="with --mutate: fail unless at least N seeds were mutated and caught, "
+                         "so that skipped seeds cannot leave nothing tested")
     args = ap.parse_args()
     args.guardgen = os.path.abspath(args.guardgen)
     if args.cycles <= RESET_CYCLES:
@@ -941,6 +944,9 @@ def main():
     if skipped:
         print("%d skipped" % skipped)
     print("%d passed, %d failed" % (passed, failed))
+    if args.mutate and passed < args.min_caught:
+        print("FAIL: only %d seeds mutated and caught, at least %d required" % (passed, args.min_caught))
+        return 1
     return 1 if failed else 0
 
 
