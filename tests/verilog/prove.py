@@ -59,7 +59,7 @@ def generate(rng, unlabeled=0.05):
     signals = {s: w for s, w in signals.items() if s in used}
 
     size = rng.choice(["few", "few", "some", "some", "many"])
-    nstates = {"few": rng.randint(1, 4), "some": rng.randint(4, 15), "many": rng.randint(15, 50)}[size]
+    nstates = {"few": rng.randint(1, 4), "some": rng.randint(4, 15), "many": rng.randint(15, 40)}[size]
     per_state = {"few": (1, 3), "some": (2, 6), "many": (2, 8)}[size]
     states = ["ST%d" % i for i in range(nstates)]
     targets = states + ["TGT%d" % i for i in range(rng.choice([0, 0, 1, 2]))]

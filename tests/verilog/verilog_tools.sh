@@ -41,7 +41,11 @@ for txt in *.txt; do
     # DECLFILENAME only says that the file is named after the description,
     # not after the module; see the README.
     run verilator --lint-only -Wall -Wno-DECLFILENAME "$stem.v"
-    run yosys -q -p "read_verilog $stem.v; synth -top GUARD; check -assert"
+    # Synthesis of a 20,000-bit comparison takes Yosys 20 s; reading it is
+    # what the width could break.
+    synth="synth -top GUARD"
+    [ "$stem" = wide ] && synth="hierarchy -top GUARD; proc; opt"
+    run yosys -q -p "read_verilog $stem.v; $synth; check -assert"
     echo "ok $stem.v"
 done
 
