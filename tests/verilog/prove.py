@@ -115,6 +115,8 @@ def raw_default(raw, net):
 def repair_ghdl(text, raw):
     # Constants wider than 32 bits come as strings of digits.
     text = re.sub(r'"([01]+)"', lambda m: "%d'b%s" % (len(m.group(1)), m.group(1)), text)
+    if '"' in text:
+        raise Failure("a string GHDL wrote is left in its netlist")
 
     # Every case lost its default arm; GHDL's raw netlist still has it.
     def add_default(m):
@@ -278,9 +280,10 @@ def replay(work, desc, steps):
         lines.append("  %s %s_i (%s);" % (m, m, ", ".join(ports)))
     lines.append("  initial begin")
     for n, step in enumerate(steps):
-        lines.append("    RESET = %d;" % step["in_RESET"])
+        lines.append("    RESET = %d;" % step.get("in_RESET", 0))
         for s in sigs:
-            lines.append("    %s = %d'd%d;" % (s, desc["signals"][s], step["in_" + s]))
+            # Sat leaves out an input no output depends on.
+            lines.append("    %s = %d'd%d;" % (s, desc["signals"][s], step.get("in_" + s, 0)))
         # The miter compares before the edge that ends the step.
         lines.append("    #1 $display(\"S %d %%b %%b %%0d %%0d\", e_gold, e_gate, s_gold, s_gate);" % (n + 1))
         lines.append("    #1 clk = 1'b1; #1 clk = 1'b0;")
@@ -355,15 +358,17 @@ def run_seed(seed, args):
                 if not replayed and mutation is not wrong_edge:
                     steps = read_vcd(os.path.join(work, "cex.vcd"))
                     at = replay(work, desc, steps)
-                    if at is None:
-                        raise Failure("the counterexample of '%s' shows no difference in Icarus" % what)
+                    trigger = next((n + 1 for n, step in enumerate(steps) if n > 0 and step.get("trigger")), None)
+                    if at is None or at != trigger:
+                        raise Failure("the counterexample of '%s' (outputs differ at step %s) shows a "
+                                      "difference in Icarus at step %s" % (what, trigger, at))
                     report.append("seed %d: replayed in Icarus: outputs differ at step %d of %d" % (
                         seed, at, len(steps)))
                     replayed = True
                     report.append("caught replay")
         return True, report
-    except Failure as e:
-        report.append("FAIL seed %d: %s" % (seed, e))
+    except (Failure, subprocess.TimeoutExpired, OSError, ValueError, KeyError) as e:
+        report.append("FAIL seed %d: %s: %s" % (seed, type(e).__name__, e))
         report.append(simtest.show_text(text))
         return False, report
     finally:
