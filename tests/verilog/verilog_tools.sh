@@ -37,6 +37,13 @@ PY
 for txt in *.txt; do
     stem=${txt%.txt}
     run "$guardgen" --verilog "$txt"
+    # The option adds a file and changes nothing else: the same VHDL
+    # checker as a plain run, and -o names the Verilog one too.
+    mkdir -p plain
+    run "$guardgen" -o "plain/$stem.vhd" "$txt"
+    run cmp "$stem.vhd" "plain/$stem.vhd"
+    run "$guardgen" "$txt" --verilog -o "plain/other.vhd"
+    run cmp "$stem.v" plain/other.v
     run iverilog -g2005 -o "$stem.vvp" "$stem.v"
     # DECLFILENAME only says that the file is named after the description,
     # not after the module; see the README.
