@@ -40,6 +40,8 @@ SEED = 1
 MAX_SECONDS = 0.4
 MAX_SCALING = 1.3
 MAX_BYTES_PER_ROW = 250
+# --verilog writes a second checker of about the same size.
+MAX_VERILOG_RATIO = 1.5
 AIM_FLOOR_RATIO = 8.0
 
 TIME = "/usr/bin/time" if os.access("/usr/bin/time", os.X_OK) else None
@@ -82,11 +84,11 @@ def remove(path):
         os.unlink(path)
 
 
-def time_guardgen(guardgen, desc, out, env=None):
+def time_guardgen(guardgen, desc, out, env=None, options=()):
     # A fresh file each time: truncating the previous output is not the
     # program's cost.
     remove(out)
-    status, wall, cpu, rss = run_measured([guardgen, desc], os.path.dirname(out), env)
+    status, wall, cpu, rss = run_measured([guardgen] + list(options) + [desc], os.path.dirname(out), env)
     if status != 0 or not os.path.exists(out):
         sys.exit("run.py: %s failed on %s with status %d" % (guardgen, desc, status))
     return wall, cpu, rss
@@ -174,6 +176,23 @@ def measure_hugepages(guardgen, result, runs):
     return statistics.median(walls), statistics.median(cpus), max(rsss)
 
 
+def measure_verilog(guardgen, result, runs):
+    """The 1M case with --verilog: both checkers written."""
+    verilog = os.path.splitext(result["out"])[0] + ".v"
+    walls, cpus, rsss = [], [], []
+    for _ in range(runs):
+        remove(verilog)
+        wall, cpu, rss = time_guardgen(guardgen, result["desc"], result["out"], options=["--verilog"])
+        if not os.path.exists(verilog):
+            sys.exit("run.py: --verilog wrote no %s" % verilog)
+        walls.append(wall)
+        cpus.append(cpu)
+        rsss.append(rss)
+    size = os.path.getsize(verilog)
+    remove(verilog)
+    return statistics.median(walls), statistics.median(cpus), max(rsss), size
+
+
 def print_table(results):
     head = ("rows", "input MB", "output MB", "wall s", "cpu s", "peak RSS MB", "MB/s",
             "rows/s", "bytes/row", "floor s", "x floor", "mem s", "x (floor+mem)")
@@ -256,6 +275,9 @@ def main():
             wall, cpu, rss = measure_hugepages(guardgen, big, a.runs)
             print("1M with GLIBC_TUNABLES=glibc.malloc.hugetlb=1 (information only): "
                   "wall %.3f s, cpu %.3f s, peak RSS %.1f MB" % (wall, cpu, rss / 1e6))
+        v_wall, v_cpu, v_rss, v_size = measure_verilog(guardgen, big, a.runs)
+        print("1M with --verilog (.vhd and %.1f MB .v): wall %.3f s (%.2fx the plain run), "
+              "cpu %.3f s, peak RSS %.1f MB" % (v_size / 1e6, v_wall, v_wall / big["wall"], v_cpu, v_rss / 1e6))
         print("load average %s (at end)" % load())
         print()
         targets = [
@@ -266,6 +288,8 @@ def main():
             ("within %.0fx of the I/O floor (aim)" % AIM_FLOOR_RATIO,
              big["wall"] / big["floor"] <= AIM_FLOOR_RATIO),
             ("1M output unchanged", verdict == "match"),
+            ("1M --verilog within %.1fx the plain run" % MAX_VERILOG_RATIO,
+             v_wall <= MAX_VERILOG_RATIO * big["wall"]),
         ]
         for what, ok in targets:
             print("%-4s %s" % ("ok" if ok else "MISS", what))

@@ -671,6 +671,41 @@ def testbench(model, stim):
     return "\n".join(lines)
 
 
+def verilog_testbench(model, stim):
+    """The same stimulus and the same trace lines for the Verilog checker,
+    in Verilog-2005 for Icarus. Internal names are lower case, so they
+    cannot meet the upper-case names of the description."""
+    sigs = model.sig_order
+    total = sum(model.signals[s] for s in sigs)
+    lines = ["`timescale 1ns/1ns", "module tb;", "  reg tb_clk = 1'b0;", "  reg tb_rst = 1'b1;",
+             "  wire tb_err;"]
+    for s in sigs:
+        w = model.signals[s]
+        lines.append("  reg %s%s = 0;" % ("[%d:0] " % (w - 1) if w > 1 else "", s))
+    lines.append("  reg [%d:0] stim [0:%d];" % (total, len(stim) - 1))
+    lines.append("  integer i;")
+    ports = [".CLK(tb_clk)", ".RESET(tb_rst)"] + [".%s(%s)" % (s, s) for s in sigs] + [".ERROR(tb_err)"]
+    lines.append("  GUARD dut (%s);" % ", ".join(ports))
+    lines.append("  initial begin")
+    for i, (reset, vals, _) in enumerate(stim):
+        bits = "".join(to_bits(vals[s], model.signals[s]) for s in sigs)
+        lines.append("    stim[%d] = %d'b%s%s;" % (i, total + 1, bits, "1" if reset else "0"))
+    # The timing of the VHDL testbench: inputs stable 5 ns before the edge.
+    lines += [
+        "    for (i = 0; i < %d; i = i + 1) begin" % len(stim),
+        "      {%s} = stim[i];" % ", ".join(sigs + ["tb_rst"]),
+        "      #5 tb_clk = 1'b1;",
+        "      #2 $display(\"E %0d '%b'\", i, tb_err);",
+        "      #3 tb_clk = 1'b0;",
+        "    end",
+        "    $finish;",
+        "  end",
+        "endmodule",
+        "",
+    ]
+    return "\n".join(lines)
+
+
 def read_trace(stdout, cycles):
     trace = [None] * cycles
     for line in stdout.splitlines():
@@ -807,7 +842,7 @@ def run_seed(seed, args):
         # Relative and absolute paths alike must put the checker beside the
         # description.
         arg = name + ".txt" if seed % 2 else os.path.join(work, name + ".txt")
-        p = run([args.guardgen, arg], work)
+        p = run([args.guardgen, "--verilog", arg], work)
         if p.returncode != 0:
             return fail("guardgen exited %d:\n%s" % (p.returncode, p.stdout))
         vhd_path = os.path.join(work, name + ".vhd")
@@ -854,6 +889,21 @@ def run_seed(seed, args):
                 if p.returncode != 0:
                     return fail("`%s` failed (%d):\n%s" % (" ".join(cmd), p.returncode, p.stdout))
             traces[wdir] = read_trace(p.stdout, len(stim))
+
+        # The Verilog checker in Icarus, on the same stimulus: it must follow
+        # the model (it is never mutated).
+        with open(os.path.join(work, "tb.v"), "w") as f:
+            f.write(verilog_testbench(model, stim))
+        for cmd in (["iverilog", "-g2005", "-o", "tb.vvp", name + ".v", "tb.v"], ["vvp", "-n", "tb.vvp"]):
+            p = run(cmd, work)
+            if p.returncode != 0:
+                return fail("`%s` failed (%d):\n%s" % (" ".join(cmd), p.returncode, p.stdout))
+        got = read_trace(p.stdout, len(stim))
+        for cyc in range(RESET_CYCLES, len(stim)):
+            if got[cyc] != expected[cyc]:
+                return fail("ERROR of the Verilog checker differs from the model (Icarus) first at "
+                            "cycle %d: expected %s, simulated %s; %s" % (
+                                cyc, expected[cyc], got[cyc], describe_cycle(model, stim, cyc)))
 
         for wdir, flags in GHDL_MODES:
             got = traces[wdir]
