@@ -68,7 +68,9 @@ int resetLine = 0, resetColumn = 0;
 bool anyHeader = false;
 int rowLines = 0; // rows in the file, left out or not
 int width = -1;   // input bits; fixed by the first row
-int firstNamed = -1;
+int firstNamed = -1; // the start state without .r
+int firstNamedLine = 0, firstNamedColumn = 0;
+int lastLine = 1;
 
 std::vector<Row> rows;
 std::vector<Cube> cubes;
@@ -270,6 +272,13 @@ bool isUnspecified(std::string_view s)
     return s == "*" || s == "-";
 }
 
+void nameFirst(int state, int line, int column)
+{
+    firstNamed = state;
+    firstNamedLine = line;
+    firstNamedColumn = column;
+}
+
 void readRow(const std::vector<Field>& fields, int line)
 {
     if (width < 0)
@@ -289,14 +298,14 @@ void readRow(const std::vector<Field>& fields, int line)
     const Field& next = fields[f + 1];
     int source = isAnyState(present.text) ? anyState : stateOf(present.text);
     if (firstNamed < 0 && source != anyState)
-        firstNamed = source;
+        nameFirst(source, line, present.column);
     if (isUnspecified(next.text)) {
         note(line, next.column, "Nasledujici stav neni urcen, radek je vynechan");
         return;
     }
     int target = stateOf(next.text);
     if (firstNamed < 0)
-        firstNamed = target;
+        nameFirst(target, line, next.column);
     rows.push_back(Row{cube, source, target, line});
 }
 
@@ -348,11 +357,9 @@ void readText(const std::string& text)
             readRow(fields, line);
         }
     }
-    if (!anyHeader && rowLines == 0) {
-        lexLine = std::max(line, 1);
-        lexColumn = 1;
-        synTotalError("Spatny format: Vstupni soubor je prazdny");
-    }
+    lastLine = std::max(line, 1);
+    if (!anyHeader && rowLines == 0)
+        fail(lastLine, 1, "Spatny format: Vstupni soubor je prazdny");
 }
 
 // ---------------------------------------------------------------------------
@@ -538,7 +545,7 @@ void addRows(int start)
     while (first < rows.size() && rows[first].present != start && rows[first].present != anyState)
         first++;
     if (first == rows.size())
-        fail(resetState >= 0 ? resetLine : rows.front().line, resetState >= 0 ? resetColumn : 1,
+        fail(resetState >= 0 ? resetLine : firstNamedLine, resetState >= 0 ? resetColumn : firstNamedColumn,
              "Chyba, pocatecni stav " + states[start].raw + " nema zadny prechod");
     addRow(start, rows[first]);
     for (size_t r = 0; r < rows.size(); r++) {
@@ -613,6 +620,9 @@ bool read_kiss2(const std::string& path)
     addSymbols(ports);
     if (!rows.empty())
         addRows(resetState >= 0 ? resetState : firstNamed);
+    // Errors found later (no row at all) are reported where reading ended.
+    lexLine = lastLine;
+    lexColumn = 1;
     std::fputs("Vstupni soubor zpracovan...", stdout);
     lexFree(path);
     return true;
