@@ -13,6 +13,10 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -75,8 +79,89 @@ int lastLine = 1;
 std::vector<Row> rows;
 std::vector<Cube> cubes;
 std::vector<State> states;
-std::unordered_map<std::string_view, int> cubeIndex;  // keys point into text
-std::unordered_map<std::string_view, int> stateIndex; // keys point into states
+
+// Names and cubes to their numbers, by open addressing over copies of the
+// keys packed together: a million rows look up two million names, and the
+// nodes of a node-based map would cost cache misses that the reading does not.
+struct Slot {
+    const char* key; // its characters in Index::blocks
+    uint32_t length;
+    uint32_t hash;
+    int index; // -1: empty
+};
+
+struct Index {
+    std::vector<Slot> slots;            // a power of two long, at most half full
+    std::vector<std::string_view> keys; // by number, into blocks
+    std::vector<std::unique_ptr<char[]>> blocks; // the keys' characters, never moved
+    size_t blockUsed = 0, blockSize = 0;
+
+    void clear()
+    {
+        std::vector<Slot>().swap(slots);
+        std::vector<std::string_view>().swap(keys);
+        std::vector<std::unique_ptr<char[]>>().swap(blocks);
+        blockUsed = blockSize = 0;
+    }
+
+    std::string_view copy(std::string_view key)
+    {
+        if (blockSize - blockUsed < key.size()) {
+            blockSize = std::max<size_t>(1 << 16, key.size());
+            blocks.emplace_back(new char[blockSize]);
+            blockUsed = 0;
+        }
+        char* at = blocks.back().get() + blockUsed;
+        std::memcpy(at, key.data(), key.size());
+        blockUsed += key.size();
+        return std::string_view(at, key.size());
+    }
+
+    // The number of key; a key not seen before gets the next number.
+    int find(std::string_view key, bool& isNew)
+    {
+        if (2 * (keys.size() + 1) > slots.size())
+            grow();
+        uint32_t hash = static_cast<uint32_t>(std::hash<std::string_view>()(key));
+        size_t mask = slots.size() - 1;
+        size_t i = hash & mask;
+        // The slot holds what a comparison needs, so that a lookup touches
+        // the slot and the characters only.
+        while (slots[i].index >= 0) {
+            const Slot& slot = slots[i];
+            if (slot.hash == hash && slot.length == key.size() &&
+                std::memcmp(slot.key, key.data(), key.size()) == 0) {
+                isNew = false;
+                return slot.index;
+            }
+            i = (i + 1) & mask;
+        }
+        isNew = true;
+        keys.push_back(copy(key));
+        slots[i] = Slot{keys.back().data(), static_cast<uint32_t>(key.size()), hash,
+                        static_cast<int>(keys.size()) - 1};
+        return slots[i].index;
+    }
+
+    void grow()
+    {
+        std::vector<Slot> old(std::max<size_t>(1024, 2 * slots.size()), Slot{nullptr, 0, 0, -1});
+        old.swap(slots);
+        size_t mask = slots.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.index < 0)
+                continue;
+            size_t i = slot.hash & mask;
+            while (slots[i].index >= 0)
+                i = (i + 1) & mask;
+            slots[i] = slot;
+        }
+    }
+};
+
+Index cubeIndex;
+Index stateIndex;
+int lastPresent = -1; // rows of one state usually come together
 std::vector<Note> notes;
 
 // Names given so far, and the next number to try after a taken base name.
@@ -213,15 +298,13 @@ bool readHeader(const std::vector<Field>& fields, int line)
 // ---------------------------------------------------------------------------
 // Rows
 
-// raw points into the file text, which outlives the index.
+// The number of a state name, given one at its first appearance.
 int stateOf(std::string_view raw)
 {
-    auto found = stateIndex.find(raw);
-    if (found != stateIndex.end())
-        return found->second;
-    int index = static_cast<int>(states.size());
-    states.push_back(State{str(raw), ""});
-    stateIndex.emplace(raw, index);
+    bool isNew;
+    int index = stateIndex.find(raw, isNew);
+    if (isNew)
+        states.push_back(State{str(raw), ""});
     return index;
 }
 
@@ -243,9 +326,10 @@ void fixWidth(const std::vector<Field>& fields)
 
 int cubeOf(const Field& field, int line)
 {
-    auto found = cubeIndex.find(field.text);
-    if (found != cubeIndex.end())
-        return found->second;
+    bool isNew;
+    int index = cubeIndex.find(field.text, isNew);
+    if (!isNew)
+        return index;
     if (static_cast<int>(field.text.size()) != width)
         fail(line, field.column,
              "Chyba, vstupni krychle ma " + std::to_string(field.text.size()) + " znaku misto " +
@@ -256,9 +340,7 @@ int cubeOf(const Field& field, int line)
             fail(line, field.column + static_cast<int>(k),
                  std::string("Chyba, znak ") + c + " ve vstupni krychli neni 0, 1 ani -");
     }
-    int index = static_cast<int>(cubes.size());
     cubes.push_back(Cube{str(field.text), line, field.column, ""});
-    cubeIndex.emplace(field.text, index);
     return index;
 }
 
@@ -296,7 +378,11 @@ void readRow(const std::vector<Field>& fields, int line)
 
     const Field& present = fields[f];
     const Field& next = fields[f + 1];
-    int source = isAnyState(present.text) ? anyState : stateOf(present.text);
+    int source = anyState;
+    if (lastPresent >= 0 && stateIndex.keys[lastPresent] == present.text)
+        source = lastPresent;
+    else if (!isAnyState(present.text))
+        source = lastPresent = stateOf(present.text);
     if (firstNamed < 0 && source != anyState)
         nameFirst(source, line, present.column);
     if (isUnspecified(next.text)) {
@@ -312,50 +398,59 @@ void readRow(const std::vector<Field>& fields, int line)
 // ---------------------------------------------------------------------------
 // Reading the file
 
-std::string readAll(const std::string& path)
+// One line without its line break; false at the end of the machine.
+bool readLine(std::string_view ln, int line, std::vector<Field>& fields)
 {
-    std::string text;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        lexLine = 1;
-        lexColumn = 0;
-        lexTotalError("Chyba pri cteni vstupniho souboru");
-    }
-    char buf[1 << 16];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, n);
-    bool bad = std::ferror(f);
-    std::fclose(f);
-    if (bad)
-        lexTotalError("Chyba pri cteni vstupniho souboru");
-    return text;
+    size_t comment = ln.find('#');
+    if (comment != std::string_view::npos)
+        ln = ln.substr(0, comment);
+    splitFields(ln, fields);
+    if (fields.empty())
+        return true;
+    if (fields[0].text[0] == '.')
+        return readHeader(fields, line);
+    readRow(fields, line);
+    return true;
 }
 
-void readText(const std::string& text)
+// Reads the file a block at a time, as the description lexer does: a whole
+// large file in memory would cost a fresh page per 4 KiB before any work.
+// A line that does not fit doubles the block.
+void readFile(FILE* f)
 {
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && st.st_size > 0)
+        rows.reserve(static_cast<size_t>(st.st_size) / 6 + 1); // a row takes 6 bytes at least
+    std::vector<char> buf(1 << 16);
     std::vector<Field> fields;
-    size_t pos = 0;
+    size_t have = 0;
     int line = 0;
-    while (pos < text.size()) {
-        line++;
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string_view ln(text.data() + pos, end - pos);
-        pos = end + 1;
-        size_t comment = ln.find('#');
-        if (comment != std::string_view::npos)
-            ln = ln.substr(0, comment);
-        splitFields(ln, fields);
-        if (fields.empty())
-            continue;
-        if (fields[0].text[0] == '.') {
-            if (!readHeader(fields, line))
+    bool atEnd = false;
+    for (;;) {
+        size_t n = std::fread(buf.data() + have, 1, buf.size() - have, f);
+        if (n == 0 && std::ferror(f))
+            lexTotalError("Chyba pri cteni vstupniho souboru");
+        atEnd = n == 0;
+        have += n;
+        size_t start = 0;
+        for (;;) {
+            const char* end = static_cast<const char*>(std::memchr(buf.data() + start, '\n', have - start));
+            if (!end && !(atEnd && start < have))
                 break;
-        } else {
-            readRow(fields, line);
+            size_t stop = end ? end - buf.data() : have;
+            if (!readLine(std::string_view(buf.data() + start, stop - start), ++line, fields)) {
+                atEnd = true;
+                start = have;
+                break;
+            }
+            start = stop + 1;
         }
+        if (atEnd)
+            break;
+        std::memmove(buf.data(), buf.data() + start, have - start);
+        have -= start;
+        if (have == buf.size())
+            buf.resize(2 * buf.size());
     }
     lastLine = std::max(line, 1);
     if (!anyHeader && rowLines == 0)
@@ -589,6 +684,7 @@ void reset()
     states.clear();
     cubeIndex.clear();
     stateIndex.clear();
+    lastPresent = -1;
     notes.clear();
     taken.clear();
     nextSuffix.clear();
@@ -601,16 +697,19 @@ bool read_kiss2(const std::string& path)
     if (!lexInit(path))
         return false;
     reset();
-    {
-        std::string text = readAll(path);
-        readText(text);
-        // The indexes point into the text; it goes now, before the tables grow.
-        cubeIndex = {};
-        stateIndex = {};
-    }
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        lexTotalError("Chyba pri cteni vstupniho souboru");
+    readFile(f);
+    std::fclose(f);
+    cubeIndex.clear();
+    stateIndex.clear();
     width = std::max(width, 0);
     checkCounts();
     std::vector<Port> ports = chooseNames();
+    // Their memory goes back to the heap for the model tables.
+    std::unordered_set<std::string>().swap(taken);
+    std::unordered_map<std::string, int>().swap(nextSuffix);
     std::stable_sort(notes.begin(), notes.end(),
                      [](const Note& a, const Note& b) { return a.line < b.line; });
     for (const Note& n : notes)
