@@ -39,6 +39,7 @@ struct Cube {
     std::string bits; // as written
     int line, column; // where it first stands
     std::string name; // its input symbol; empty when every bit is "-"
+    bool kept;        // some row that is not left out has it
 };
 
 struct State {
@@ -340,7 +341,7 @@ int cubeOf(const Field& field, int line)
             fail(line, field.column + static_cast<int>(k),
                  std::string("Chyba, znak ") + c + " ve vstupni krychli neni 0, 1 ani -");
     }
-    cubes.push_back(Cube{str(field.text), line, field.column, ""});
+    cubes.push_back(Cube{str(field.text), line, field.column, "", false});
     return index;
 }
 
@@ -392,6 +393,12 @@ void readRow(const std::vector<Field>& fields, int line)
     int target = stateOf(next.text);
     if (firstNamed < 0)
         nameFirst(target, line, next.column);
+    if (cube != noCube && !cubes[cube].kept) {
+        // Where the cube first stands in a row that is kept.
+        cubes[cube].kept = true;
+        cubes[cube].line = line;
+        cubes[cube].column = fields[0].column;
+    }
     rows.push_back(Row{cube, source, target, line});
 }
 
@@ -549,7 +556,7 @@ std::vector<Port> chooseNames()
     std::vector<Port> ports(width, Port{"", 0, 0});
     std::vector<bool> used(width, false);
     for (const Cube& cube : cubes)
-        for (int k = 0; k < width; k++)
+        for (int k = 0; k < width && cube.kept; k++)
             if (cube.bits[k] != '-' && !used[k]) {
                 used[k] = true;
                 ports[k].line = cube.line;
@@ -567,10 +574,10 @@ std::vector<Port> chooseNames()
         if (!used[k]) {
             if (labelsLine)
                 note(labelsLine, labelColumns[k],
-                     "Vstup " + labels[k] + " je ve vsech radcich -, checker pro nej nema port");
+                     "Zadny radek necte vstup " + labels[k] + ", checker pro nej nema port");
             else
                 note(inputs.value >= 0 ? inputs.line : cubes[0].line, 1,
-                     "Vstup I" + std::to_string(k) + " je ve vsech radcich -, checker pro nej nema port");
+                     "Zadny radek necte vstup I" + std::to_string(k) + ", checker pro nej nema port");
         } else if (!named[k]) {
             ports[k].name = fresh("I" + std::to_string(k));
             if (labelsLine)
@@ -583,7 +590,7 @@ std::vector<Port> chooseNames()
         if (!stateKept[s])
             states[s].name = fresh(escapedState(states[s].raw));
     for (size_t c = 0; c < cubes.size(); c++)
-        if (cubes[c].bits.find_first_not_of('-') != std::string::npos)
+        if (cubes[c].kept && cubes[c].bits.find_first_not_of('-') != std::string::npos)
             cubes[c].name = fresh(cubeSymbol(cubes[c], c));
     return ports;
 }
@@ -606,7 +613,7 @@ void addSymbols(const std::vector<Port>& ports)
 {
     for (const Cube& cube : cubes) {
         if (cube.name.empty())
-            continue;
+            continue; // all "-", or only in rows left out
         const char* connective = "";
         for (int k = 0; k < width; k++) {
             char bit = cube.bits[k];

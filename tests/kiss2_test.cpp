@@ -107,12 +107,13 @@ INSTANTIATE_TEST_SUITE_P(
              "SIG I0 3:1\nSYM IN_0 = I0 = '0'\nSYM IN_1 = I0 = '1'\n"
              "ROW 4 (Z, IN_1) : A\nROW 3 (A, IN_0) : B\nROW 4 (A, IN_1) : A\nROW 4 (B, IN_1) : A\n"
              "START Z\n"},
-        Case{"unspecified next states: rows left out and noted; a bit never fixed: no port",
-             ".i 3\n0-1 a b 1\n1-- a * 0\n--- * - 0\n1-0 b a 1\n",
+        Case{"unspecified next states: rows left out and noted, their cubes unused; "
+             "a bit only they fix: no port",
+             ".i 3\n0-1 a b 1\n11- a * 0\n--- * - 0\n1-0 b a 1\n",
              "SIG I0 2:1\nSIG I2 2:3\nSYM IN_0X1 = I0 = '0' and I2 = '1'\n"
-             "SYM IN_1XX = I0 = '1'\nSYM IN_1X0 = I0 = '1' and I2 = '0'\n"
+             "SYM IN_1X0 = I0 = '1' and I2 = '0'\n"
              "ROW 2 (A, IN_0X1) : B\nROW 5 (B, IN_1X0) : A\nSTART A\n"
-             "NOTE 1:1 Vstup I1 je ve vsech radcich -, checker pro nej nema port\n"
+             "NOTE 1:1 Zadny radek necte vstup I1, checker pro nej nema port\n"
              "NOTE 3:7 Nasledujici stav neni urcen, radek je vynechan\n"
              "NOTE 4:7 Nasledujici stav neni urcen, radek je vynechan\n"}));
 
@@ -128,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
              "NOTE 2:10 Jmeno end z .ilb nelze pouzit ve VHDL, vstup se jmenuje I1_2\n"
              "NOTE 2:17 Jmeno req z .ilb nelze pouzit ve VHDL, vstup se jmenuje I3\n"
              "NOTE 2:21 Jmeno a__b z .ilb nelze pouzit ve VHDL, vstup se jmenuje I4\n"
-             "NOTE 2:26 Vstup z je ve vsech radcich -, checker pro nej nema port\n"},
+             "NOTE 2:26 Zadny radek necte vstup z, checker pro nej nema port\n"},
         Case{"illegal and clashing state names get S_ names that clash with nothing",
              ".i 1\n.ilb s_000\n1 000 end\n0 end Error\n1 Error s_x.y\n0 s_x.y s_x\n"
              "1 s_x S_x\n0 S_x a-b\n1 a-b IN_1\n0 IN_1 -\n",

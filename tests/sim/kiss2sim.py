@@ -75,8 +75,9 @@ class Machine:
                 self.rows.append((cube, present, None if nxt in ("*", "-") else nxt))
         if self.start is None:
             self.start = first_named
-        # A bit no row fixes has no port.
-        self.used = [k for k in range(self.width) if any(c[k] != "-" for c, _, _ in self.rows)]
+        # A bit no row fixes has no port; rows without a next state are left out.
+        self.used = [k for k in range(self.width)
+                     if any(c[k] != "-" for c, _, nxt in self.rows if nxt is not None)]
 
     def port(self, k):
         if self.labels and re.match(r"^[A-Za-z][A-Za-z0-9_]*$", self.labels[k]):
