@@ -15,8 +15,8 @@
 #include <string_view>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <memory>
-#include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -77,7 +77,9 @@ int firstNamed = -1; // the start state without .r
 int firstNamedLine = 0, firstNamedColumn = 0;
 int lastLine = 1;
 
-std::vector<Row> rows;
+// In small blocks from the heap, which main asks to back with huge pages:
+// one large vector would be mapped apart, 4 KiB at a time.
+std::deque<Row> rows;
 std::vector<Cube> cubes;
 std::vector<State> states;
 
@@ -425,9 +427,6 @@ bool readLine(std::string_view ln, int line, std::vector<Field>& fields)
 // A line that does not fit doubles the block.
 void readFile(FILE* f)
 {
-    struct stat st;
-    if (fstat(fileno(f), &st) == 0 && st.st_size > 0)
-        rows.reserve(static_cast<size_t>(st.st_size) / 6 + 1); // a row takes 6 bytes at least
     std::vector<char> buf(1 << 16);
     std::vector<Field> fields;
     size_t have = 0;
