@@ -10,28 +10,27 @@
 #include "table.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <string>
-#include <string_view>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 namespace {
 
-const int anyState = -1;    // PRESENT "*"
-const int unspecified = -1; // NEXT "*" or "-"
-const int noCube = -1;      // a row of a machine without inputs
+const int anyState = -1; // PRESENT "*"
+const int noCube = -1;   // a row of a machine without inputs
 const long maxCount = 999999999;
 
 struct Row {
     int cube;    // index into cubes, or noCube
     int present; // index into states, or anyState
-    int next;    // index into states
+    int next;    // index into states; rows without one are not kept
     int line;
 };
 
@@ -291,7 +290,8 @@ bool readHeader(const std::vector<Field>& fields, int line)
         }
         labelsLine = line;
     } else if (d == ".ob" || d == ".start_kiss") {
-        // Output names mean nothing to a checker of inputs.
+        // Output names mean nothing to a checker of inputs, and
+        // .start_kiss only opens a machine inside another file.
     } else {
         note(line, fields[0].column, "Neznama hlavicka " + str(d) + " je ignorovana");
     }
