@@ -57,12 +57,17 @@ static void expect(TSymbol s)
     next();
 }
 
-// Refuses a name that would not be a legal, free VHDL identifier. VHDL
-// tools limit the length of a name (GHDL to 1023 characters).
+// VHDL tools limit the length of a name (GHDL to 1023 characters).
+bool vhdl_name_ok(const std::string& name)
+{
+    return !name.empty() && name.size() <= maxNameLength && name.front() != '_' &&
+           name.back() != '_' && name.find("__") == std::string::npos && !reservedNames.count(name);
+}
+
+// Refuses a name that would not be a legal, free VHDL identifier.
 static void checkVhdlName(const std::string& name)
 {
-    if (name.size() > maxNameLength || name.front() == '_' || name.back() == '_' ||
-        name.find("__") != std::string::npos || reservedNames.count(name))
+    if (!vhdl_name_ok(name))
         synTotalError("Chyba, jmeno " + name + " nelze pouzit ve VHDL");
 }
 
