@@ -1,3 +1,456 @@
-// Placeholder until the unit is written.
+// --testbench: a self-checking VHDL testbench of the checker.
+//
+// The plan: one breadth-first search from the start state over the rows
+// that can fire gives every reachable state a parent row. Each reachable
+// state gets a procedure REACH_<n> that calls its parent's procedure and
+// then takes the parent row, so a path is written once however often the
+// plan walks it and the file stays linear in the rows. Then, state by state
+// in search order, every row that can fire is taken once (self-loops first,
+// so that the checker is still there for the next row) and, where some
+// input fits no row, one error check follows. A step starts from where the
+// previous one left the checker when that is its state; otherwise the
+// testbench resets and calls the state's REACH procedure.
+//
+// The user's names appear only as elements of one record signal INPUTS and
+// as formal ports, never as declarations of their own, so no user name can
+// hide or clash with a name the testbench declares or uses.
 #include "testbench.h"
-void write_testbench(const ModelView&, const Analysis&, const std::string&) {}
+
+#include "output.h"
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// Values of wider signals are written once as constants, so that a step
+// of a wide vector costs a name, not the vector.
+const size_t WIDE = 64;
+
+struct Writer {
+    const ModelView& view;
+    const Analysis& analysis;
+    std::vector<int> parentRow; // by state: the row that reaches it first, -1 for none
+    std::vector<int> order;     // reachable states in search order
+    std::vector<std::unordered_map<std::string, int>> wideValues; // by signal
+    int valueCount = 0;
+    std::string body;           // the steps, written after the declarations
+    int current = -1;           // the checker's state at this point of the plan
+    long long rowsTaken = 0, errorChecks = 0;
+};
+
+bool fires(const Writer& w, int row)
+{
+    return w.analysis.rows[row].fate == RowFate::Fires;
+}
+
+void search(Writer& w)
+{
+    const ModelView& v = w.view;
+    w.parentRow.assign(v.states.size(), -1);
+    std::vector<bool> seen(v.states.size(), false);
+    seen[v.start] = true;
+    w.order.push_back(v.start);
+    for (size_t head = 0; head < w.order.size(); head++) {
+        for (int r : v.states[w.order[head]].rows) {
+            int t = v.rows[r].target;
+            if (fires(w, r) && !seen[t]) {
+                seen[t] = true;
+                w.parentRow[t] = r;
+                w.order.push_back(t);
+            }
+        }
+    }
+}
+
+// "(SOURCE, SYMBOL) : TARGET" as the description writes the row.
+std::string rowText(const ModelView& v, int r)
+{
+    const ViewRow& row = v.rows[r];
+    std::string text = "(" + v.states[row.source].name;
+    if (row.symbol >= 0)
+        text += ", " + v.symbols[row.symbol].name;
+    return text + ") : " + v.states[row.target].name;
+}
+
+// The literal of one value: a bit, a string, or the name of a constant
+// declared (in DECL) the first time a wide value is seen.
+std::string literal(Writer& w, int signal, const std::string& bits, std::string& decl)
+{
+    if (bits.size() == 1)
+        return "'" + bits + "'";
+    if (bits.size() <= WIDE)
+        return "\"" + bits + "\"";
+    auto found = w.wideValues[signal].emplace(bits, w.valueCount);
+    std::string name = "VALUE_" + std::to_string(found.first->second);
+    if (found.second) {
+        w.valueCount++;
+        decl += "    -- a value of " + w.view.signals[signal].name + "\n";
+        decl += "    constant " + name + " : std_logic_vector(" + std::to_string(bits.size() - 1) +
+                " downto 0) :=\n      \"" + bits + "\";\n";
+    }
+    return name;
+}
+
+// Sets the inputs for the next edge: all to zero, then those that are not.
+std::string assignInputs(Writer& w, const InputVector& in, std::string& decl, const char* indent)
+{
+    std::string text = indent;
+    text += "INPUTS <= ZERO;";
+    for (size_t s = 0; s < in.size(); s++) {
+        if (in[s].find('1') == std::string::npos)
+            continue;
+        text += " INPUTS." + w.view.signals[s].name + " <= " + literal(w, int(s), in[s], decl) + ";";
+    }
+    return text + "\n";
+}
+
+std::string rowCall(const ModelView& v, const char* procedure, int r)
+{
+    return std::string(procedure) + "(" + std::to_string(r + 1) + ", " + std::to_string(v.rows[r].line) +
+           ", \"" + rowText(v, r) + "\");\n";
+}
+
+// Brings the checker to STATE for the next step of the body.
+void goTo(Writer& w, int state)
+{
+    if (w.current == state)
+        return;
+    if (w.current != w.view.start)
+        w.body += "    RESTART;\n";
+    if (state != w.view.start)
+        w.body += "    REACH_" + std::to_string(state) + ";\n";
+    w.current = state;
+}
+
+// The procedure that walks from the start state to CHILD, whose parent row
+// belongs to the state whose inputs are IN.
+void writeReach(Writer& w, int child, const InputVector& in)
+{
+    const ModelView& v = w.view;
+    int r = w.parentRow[child];
+    int parent = v.rows[r].source;
+    std::string decl;
+    std::string step = assignInputs(w, in, decl, "      ");
+    put(decl);
+    put("    -- ");
+    put(v.states[child].name);
+    put("\n    procedure REACH_");
+    put(child);
+    put(" is\n    begin\n");
+    if (parent != v.start) {
+        put("      REACH_");
+        put(parent);
+        put(";\n");
+    }
+    put(step);
+    put("      ");
+    put(rowCall(v, "PASS", r));
+    put("    end procedure;\n");
+}
+
+// The steps of one reachable state: its rows that can fire, then the error check.
+void planState(Writer& w, int s, const StateInputs& in)
+{
+    const ModelView& v = w.view;
+    const ViewState& st = v.states[s];
+    std::string decl;
+    for (int pass = 0; pass < 2; pass++) {
+        for (size_t k = 0; k < st.rows.size(); k++) {
+            int r = st.rows[k];
+            bool loop = v.rows[r].target == s;
+            if (!fires(w, r) || loop != (pass == 0) || k >= in.rowInputs.size() || in.rowInputs[k].empty())
+                continue;
+            goTo(w, s);
+            w.body += assignInputs(w, in.rowInputs[k], decl, "    ");
+            w.body += "    " + rowCall(v, "TAKE", r);
+            w.current = v.rows[r].target;
+            w.rowsTaken++;
+        }
+    }
+    if (in.hasErrorInput) {
+        goTo(w, s);
+        w.body += assignInputs(w, in.errorInput, decl, "    ");
+        w.body += "    ERROR_CHECK(" + std::to_string(st.line) + ", \"" + st.name + "\");\n";
+        w.current = v.start;
+        w.errorChecks++;
+    }
+    put(decl);
+}
+
+const char* fateText(RowFate fate)
+{
+    switch (fate) {
+    case RowFate::Fires: return "its state cannot be reached";
+    case RowFate::Shadowed: return "shadowed by";
+    case RowFate::NeverHolds: return "its input symbol never holds";
+    case RowFate::Undecided: return "undecided (beyond the analysis budget)";
+    }
+    return "";
+}
+
+void writeHeader(Writer& w, long long covered)
+{
+    const ModelView& v = w.view;
+    put("-- Self-checking testbench of the checker GUARD, written by guardgen --testbench.\n");
+    put("-- It resets the checker, takes every row that can fire once (walking the\n");
+    put("-- shortest path of rows to its state first) and asserts ERROR = '0' after\n");
+    put("-- every such edge; in every reachable state where some input fits no row it\n");
+    put("-- applies such an input and asserts ERROR = '1' after the edge and '0' after\n");
+    put("-- the next one (back in the start state). Run with the generic TRACE => true\n");
+    put("-- (ghdl -r ... -gTRACE=true) to print the inputs and ERROR of every cycle.\n--\n");
+    put("-- Rows of the description covered: ");
+    put(covered);
+    put(" of ");
+    put(static_cast<long long>(v.rows.size()));
+    put(" (every row that can fire from a reachable state).\n");
+    if (covered == static_cast<long long>(v.rows.size()))
+        return;
+    put("-- Rows not taken, and why:\n");
+    std::vector<bool> reachable(v.states.size(), false);
+    for (int s : w.order)
+        reachable[s] = true;
+    for (size_t r = 0; r < v.rows.size(); r++) {
+        const RowVerdict& verdict = w.analysis.rows[r];
+        if (verdict.fate == RowFate::Fires && reachable[v.rows[r].source])
+            continue;
+        put("--   row ");
+        put(static_cast<long long>(r + 1));
+        put(", line ");
+        put(v.rows[r].line);
+        put(", ");
+        put(rowText(v, int(r)));
+        put(": ");
+        put(fateText(verdict.fate));
+        if (verdict.fate == RowFate::Shadowed) {
+            const char* sep = " line ";
+            if (verdict.shadowedBy.size() > 1)
+                sep = " lines ";
+            for (int by : verdict.shadowedBy) {
+                put(sep);
+                put(v.rows[by].line);
+                sep = ", ";
+            }
+        }
+        put("\n");
+    }
+}
+
+void writeRecord(const ModelView& v)
+{
+    put("  -- The checker's inputs, one element per port.\n");
+    put("  type INPUTS_T is record\n");
+    for (const ViewSignal& s : v.signals) {
+        put("    ");
+        put(s.name);
+        if (s.width == 1) {
+            put(" : std_logic;\n");
+        } else {
+            put(" : std_logic_vector(");
+            put(s.width - 1);
+            put(" downto 0);\n");
+        }
+    }
+    if (v.signals.empty())
+        put("    UNUSED : std_logic; -- the checker has no inputs\n");
+    put("  end record;\n  constant ZERO : INPUTS_T := (");
+    const char* sep = "";
+    for (const ViewSignal& s : v.signals) {
+        put(sep);
+        put(s.name);
+        put(s.width == 1 ? " => '0'" : " => (others => '0')");
+        sep = ", ";
+    }
+    if (v.signals.empty())
+        put("UNUSED => '0'");
+    put(");\n");
+}
+
+const char* const PREAMBLE = R"VHDL(
+  constant PERIOD : time := 10 ns;
+  -- ERROR is checked, and the inputs change, this long after a rising edge.
+  constant SETTLE : time := 2 ns;
+
+  signal CLK : std_logic := '0';
+  signal RESET : std_logic := '1';
+  signal ERROR : std_logic;
+  signal INPUTS : INPUTS_T := ZERO;
+  signal DONE : boolean := false;
+begin
+  DUT : entity work.GUARD
+    port map (
+      CLK => CLK,
+      RESET => RESET,
+)VHDL";
+
+const char* const PROCEDURES = R"VHDL(
+  -- The clock runs until the plan is done; then no event is left and the
+  -- simulation ends by itself.
+  CLOCK : process
+  begin
+    while not DONE loop
+      CLK <= '0';
+      wait for PERIOD / 2;
+      CLK <= '1';
+      wait for PERIOD / 2;
+    end loop;
+    wait;
+  end process CLOCK;
+
+  STIMULUS : process
+    variable FAILURES : natural := 0;
+    variable ROWS_TAKEN : natural := 0;
+    variable ERRORS_SEEN : natural := 0;
+    variable CYCLES : natural := 0;
+
+    function BITS(V : std_logic_vector) return string is
+      variable S : string(1 to V'length);
+      variable K : positive := 1;
+    begin
+      for I in V'range loop
+        S(K) := std_logic'image(V(I))(2);
+        K := K + 1;
+      end loop;
+      return S;
+    end function;
+
+    procedure PRINT(TEXT : string) is
+      variable L : std.textio.line;
+    begin
+      std.textio.write(L, TEXT);
+      std.textio.writeline(std.textio.output, L);
+    end procedure;
+
+    -- One clock cycle: the inputs set before the call are sampled at the
+    -- rising edge, and then ERROR must be EXPECTED.
+    procedure CYCLE(EXPECTED : std_logic; WHAT : string) is
+    begin
+      wait until rising_edge(CLK);
+      wait for SETTLE;
+      CYCLES := CYCLES + 1;
+      if TRACE then
+        PRINT("cycle " & integer'image(CYCLES) & ": RESET=" & std_logic'image(RESET)(2)
+)VHDL";
+
+const char* const STEPS = R"VHDL(
+              & " ERROR=" & std_logic'image(ERROR)(2));
+      end if;
+      if ERROR /= EXPECTED then
+        FAILURES := FAILURES + 1;
+        report WHAT & ": ERROR is " & std_logic'image(ERROR) & ", expected "
+          & std_logic'image(EXPECTED) severity warning;
+      end if;
+    end procedure;
+
+    procedure RESTART is
+    begin
+      RESET <= '1';
+      CYCLE('0', "reset");
+      RESET <= '0';
+    end procedure;
+
+    -- A row on the way to the state of the next step.
+    procedure PASS(ROW, LINE : positive; TEXT : string) is
+    begin
+      CYCLE('0', "row " & integer'image(ROW) & ", line " & integer'image(LINE) & " " & TEXT
+            & " (on the way)");
+    end procedure;
+
+    -- A row of the plan: the checker must stay quiet.
+    procedure TAKE(ROW, LINE : positive; TEXT : string) is
+    begin
+      CYCLE('0', "row " & integer'image(ROW) & ", line " & integer'image(LINE) & " " & TEXT);
+      ROWS_TAKEN := ROWS_TAKEN + 1;
+    end procedure;
+
+    -- An input that fits no row of the state: ERROR for one clock, then
+    -- the checker is back in the start state.
+    procedure ERROR_CHECK(LINE : positive; STATE : string) is
+      variable BEFORE : natural;
+    begin
+      BEFORE := FAILURES;
+      CYCLE('1', "state " & STATE & " (line " & integer'image(LINE) & "), input that fits no row");
+      CYCLE('0', "state " & STATE & " (line " & integer'image(LINE) & "), the clock after the error");
+      if FAILURES = BEFORE then
+        ERRORS_SEEN := ERRORS_SEEN + 1;
+      end if;
+    end procedure;
+
+)VHDL";
+
+const char* const TAIL = R"VHDL(
+    PRINT("GUARD_TB: rows taken: " & integer'image(ROWS_TAKEN) & " of " & integer'image(ROWS_PLANNED)
+          & ", error checks passed: " & integer'image(ERRORS_SEEN) & " of "
+          & integer'image(ERRORS_PLANNED) & ", failed assertions: " & integer'image(FAILURES));
+    assert FAILURES = 0
+      report "GUARD_TB: " & integer'image(FAILURES) & " assertions failed" severity failure;
+    PRINT("GUARD_TB: PASS");
+    DONE <= true;
+    wait;
+  end process STIMULUS;
+end architecture BENCH;
+)VHDL";
+
+} // namespace
+
+void write_testbench(const ModelView& view, const Analysis& analysis, const std::string& path)
+{
+    Writer w{view, analysis, {}, {}, {}, 0, {}, -1, 0, 0};
+    w.wideValues.resize(view.signals.size());
+    search(w);
+    long long covered = 0;
+    for (int s : w.order)
+        for (int r : view.states[s].rows)
+            covered += fires(w, r);
+
+    outOpen(path);
+    writeHeader(w, covered);
+    put("library ieee;\nuse ieee.std_logic_1164.all;\n\nentity GUARD_TB is\n");
+    put("  generic (TRACE : boolean := false);\nend entity GUARD_TB;\n\n");
+    put("architecture BENCH of GUARD_TB is\n");
+    writeRecord(view);
+    put(PREAMBLE);
+    for (const ViewSignal& s : view.signals) {
+        put("      ");
+        put(s.name);
+        put(" => INPUTS.");
+        put(s.name);
+        put(",\n");
+    }
+    put("      ERROR => ERROR);\n");
+    put(PROCEDURES);
+    for (const ViewSignal& s : view.signals) {
+        put("              & \" ");
+        put(s.name);
+        put(s.width == 1 ? "=\" & std_logic'image(INPUTS." : "=\" & BITS(INPUTS.");
+        put(s.name);
+        put(s.width == 1 ? ")(2)\n" : ")\n");
+    }
+    put(STEPS);
+
+    // One call of state_inputs per reachable state, in search order: the
+    // REACH procedures of the states first found from it go out at once
+    // (a parent's procedure is declared before its children's), its steps
+    // are kept for the process body.
+    w.body = "    RESTART;\n";
+    w.current = view.start;
+    for (int s : w.order) {
+        StateInputs in = state_inputs(view, s);
+        const ViewState& st = view.states[s];
+        for (size_t k = 0; k < st.rows.size() && k < in.rowInputs.size(); k++) {
+            int r = st.rows[k];
+            if (w.parentRow[view.rows[r].target] == r && !in.rowInputs[k].empty())
+                writeReach(w, view.rows[r].target, in.rowInputs[k]);
+        }
+        planState(w, s, in);
+    }
+    put("    constant ROWS_PLANNED : natural := ");
+    put(w.rowsTaken);
+    put(";\n    constant ERRORS_PLANNED : natural := ");
+    put(w.errorChecks);
+    put(";\n  begin\n");
+    put(w.body);
+    put(TAIL);
+    outClose(path);
+}
