@@ -160,7 +160,8 @@ void planState(Writer& w, int s, const StateInputs& in)
         for (size_t k = 0; k < st.rows.size(); k++) {
             int r = st.rows[k];
             bool loop = v.rows[r].target == s;
-            if (!fires(w, r) || loop != (pass == 0) || k >= in.rowInputs.size() || in.rowInputs[k].empty())
+            if (!fires(w, r) || loop != (pass == 0) || k >= in.rowInputs.size() ||
+                (in.rowInputs[k].empty() && !v.signals.empty()))
                 continue;
             goTo(w, s);
             w.body += assignInputs(w, in.rowInputs[k], decl, "    ");
@@ -440,7 +441,8 @@ void write_testbench(const ModelView& view, const Analysis& analysis, const std:
         const ViewState& st = view.states[s];
         for (size_t k = 0; k < st.rows.size() && k < in.rowInputs.size(); k++) {
             int r = st.rows[k];
-            if (w.parentRow[view.rows[r].target] == r && !in.rowInputs[k].empty())
+            // Without signals every input is the empty one.
+            if (w.parentRow[view.rows[r].target] == r && (!in.rowInputs[k].empty() || view.signals.empty()))
                 writeReach(w, view.rows[r].target, in.rowInputs[k]);
         }
         planState(w, s, in);

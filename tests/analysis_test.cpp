@@ -1,0 +1,140 @@
+// The analysis's inputs, checked by evaluating every row's condition here:
+// for each row that can fire, its input must make exactly that row the first
+// of its state to hold; a state's error input must make no row hold.
+#include "analysis.h"
+#include "kiss2.h"
+#include "lex.h"
+#include "model.h"
+#include "parser.h"
+#include "table.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Equal-width binary strings compare as unsigned numbers.
+bool holds(const Comparison& c, const InputVector& in)
+{
+    int order = in[c.signal].compare(c.value);
+    switch (c.op) {
+    case CmpOp::Gt: return order > 0;
+    case CmpOp::Lt: return order < 0;
+    case CmpOp::Ge: return order >= 0;
+    case CmpOp::Le: return order <= 0;
+    case CmpOp::Eq: return order == 0;
+    case CmpOp::Ne: return order != 0;
+    }
+    return false;
+}
+
+bool rowHolds(const ModelView& view, const ViewRow& row, const InputVector& in)
+{
+    if (row.symbol < 0)
+        return true;
+    for (const auto& term : view.symbols[row.symbol].terms) {
+        bool all = true;
+        for (const Comparison& c : term)
+            all = all && holds(c, in);
+        if (all)
+            return true;
+    }
+    return false;
+}
+
+// The first row of the state that holds, or -1.
+int firstHolding(const ModelView& view, const ViewState& state, const InputVector& in)
+{
+    for (int r : state.rows)
+        if (rowHolds(view, view.rows[r], in))
+            return r;
+    return -1;
+}
+
+void checkInputs(const std::string& name)
+{
+    const ModelView& view = build_view();
+    Analysis analysis = analyse(view);
+    for (size_t s = 0; s < view.states.size(); s++) {
+        const ViewState& state = view.states[s];
+        StateInputs inputs = state_inputs(view, static_cast<int>(s));
+        ASSERT_EQ(inputs.rowInputs.size(), state.rows.size()) << name << " " << state.name;
+        for (size_t k = 0; k < state.rows.size(); k++) {
+            int r = state.rows[k];
+            const InputVector& in = inputs.rowInputs[k];
+            bool fires = analysis.rows[r].fate == RowFate::Fires;
+            // Without signals the one input there is is empty too.
+            if (!view.signals.empty()) {
+                ASSERT_EQ(!in.empty(), fires) << name << " line " << view.rows[r].line;
+            }
+            if (!fires)
+                continue;
+            ASSERT_EQ(in.size(), view.signals.size());
+            for (size_t g = 0; g < in.size(); g++)
+                ASSERT_EQ(in[g].size(), size_t(view.signals[g].width)) << name;
+            EXPECT_EQ(firstHolding(view, state, in), r) << name << " line " << view.rows[r].line;
+        }
+        if (inputs.hasErrorInput) {
+            EXPECT_EQ(firstHolding(view, state, inputs.errorInput), -1) << name << " " << state.name;
+        }
+    }
+}
+
+std::vector<std::string> filesIn(const std::string& dir, const std::string& prefix, const std::string& ext)
+{
+    std::vector<std::string> files;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n.compare(0, prefix.size(), prefix) == 0 && n.size() > ext.size() &&
+                n.compare(n.size() - ext.size(), ext.size(), ext) == 0)
+                files.push_back(dir + "/" + n);
+        }
+        closedir(d);
+    }
+    return files;
+}
+
+class AnalysisInputs : public ::testing::Test {
+protected:
+    void SetUp() override { reset(); }
+    void TearDown() override { reset(); }
+    static void reset()
+    {
+        clear_tables();
+        clear_model();
+        model_keep_rows(true);
+    }
+};
+
+// Every description the repository holds: examples and the valid seeds of
+// the fuzzing corpus (unlabeled rows, repeats, vectors, mixed AND and OR).
+TEST_F(AnalysisInputs, DescriptionsOfTheRepository)
+{
+    std::vector<std::string> files = filesIn(EXAMPLES_DIR, "", ".txt");
+    for (const std::string& f : filesIn(SOURCE_DIR "/fuzz/corpus", "valid-", ".txt"))
+        files.push_back(f);
+    ASSERT_GE(files.size(), 10u);
+    for (const std::string& f : files) {
+        reset();
+        ASSERT_TRUE(lexInit(f));
+        parse();
+        lexFree(f);
+        if (!StateList.empty())
+            checkInputs(f);
+    }
+}
+
+// The MCNC machines: many rows per state, cubes that overlap.
+TEST_F(AnalysisInputs, Kiss2Machines)
+{
+    std::vector<std::string> files = filesIn(TESTS_DIR "/kiss2", "", ".kiss2");
+    ASSERT_EQ(files.size(), 10u);
+    for (const std::string& f : files) {
+        reset();
+        ASSERT_TRUE(read_kiss2(f));
+        checkInputs(f);
+    }
+}
+
+} // namespace
