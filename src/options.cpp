@@ -6,14 +6,14 @@
 #include <cstring>
 
 // One entry per option: its spellings and where it goes.
-struct OptionSpec {
+struct OptionEntry {
     const char* shortName; // nullptr when there is none
     const char* longName;
     bool Options::*flag;        // for a flag
     std::string Options::*text; // for an option with an argument
 };
 
-static const OptionSpec specs[] = {
+static const OptionEntry optionTable[] = {
     {"-h", "--help", &Options::help, nullptr},
     {nullptr, "--version", &Options::version, nullptr},
     {"-o", "--output", nullptr, &Options::output},
@@ -30,24 +30,24 @@ static void argError(int position, const std::string& msg)
     std::fprintf(stderr, "ArgError[line=0, column=%d]: %s\n", position, msg.c_str());
 }
 
-// The spec an argument names, and the argument glued to it ("-oFILE",
+// The entry an argument names, and the argument glued to it ("-oFILE",
 // "--output=FILE"), if any.
-static const OptionSpec* findSpec(const std::string& arg, std::string& glued, bool& hasGlued)
+static const OptionEntry* findEntry(const std::string& arg, std::string& glued, bool& hasGlued)
 {
     hasGlued = false;
-    for (const OptionSpec& spec : specs) {
-        std::string name = spec.longName;
-        if (arg == name || (spec.shortName && arg == spec.shortName))
-            return &spec;
-        if (spec.text && arg.compare(0, name.size() + 1, name + "=") == 0) {
+    for (const OptionEntry& entry : optionTable) {
+        std::string name = entry.longName;
+        if (arg == name || (entry.shortName && arg == entry.shortName))
+            return &entry;
+        if (entry.text && arg.compare(0, name.size() + 1, name + "=") == 0) {
             glued = arg.substr(name.size() + 1);
             hasGlued = true;
-            return &spec;
+            return &entry;
         }
-        if (spec.text && spec.shortName && arg.size() > 2 && arg.compare(0, 2, spec.shortName) == 0) {
+        if (entry.text && entry.shortName && arg.size() > 2 && arg.compare(0, 2, entry.shortName) == 0) {
             glued = arg.substr(2);
             hasGlued = true;
-            return &spec;
+            return &entry;
         }
     }
     return nullptr;
@@ -57,7 +57,7 @@ CommandLine parse_options(int argc, char* argv[], Options& options)
 {
     int descriptions = 0;
     bool optionsEnd = false;
-    bool seen[sizeof specs / sizeof specs[0]] = {};
+    bool seen[sizeof optionTable / sizeof optionTable[0]] = {};
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
         // A lone "-" is a file name, as most tools read it.
@@ -72,28 +72,28 @@ CommandLine parse_options(int argc, char* argv[], Options& options)
         }
         std::string glued;
         bool hasGlued;
-        const OptionSpec* spec = findSpec(arg, glued, hasGlued);
-        if (!spec) {
+        const OptionEntry* entry = findEntry(arg, glued, hasGlued);
+        if (!entry) {
             argError(i, "Neznamy prepinac " + arg);
             return CommandLine::Error;
         }
-        std::string name = arg.compare(0, 2, "--") == 0 ? spec->longName : spec->shortName;
-        if (seen[spec - specs]) {
+        std::string name = arg.compare(0, 2, "--") == 0 ? entry->longName : entry->shortName;
+        if (seen[entry - optionTable]) {
             argError(i, "Prepinac " + name + " je zadan dvakrat");
             return CommandLine::Error;
         }
-        seen[spec - specs] = true;
-        if (spec->flag) {
-            options.*(spec->flag) = true;
+        seen[entry - optionTable] = true;
+        if (entry->flag) {
+            options.*(entry->flag) = true;
         } else if (hasGlued) {
-            options.*(spec->text) = glued;
+            options.*(entry->text) = glued;
         } else if (i + 1 < argc) {
-            options.*(spec->text) = argv[++i];
+            options.*(entry->text) = argv[++i];
         } else {
             argError(i, "Prepinac " + name + " vyzaduje argument");
             return CommandLine::Error;
         }
-        if (spec->text && (options.*(spec->text)).empty()) {
+        if (entry->text && (options.*(entry->text)).empty()) {
             argError(i, "Prepinac " + name + " vyzaduje argument");
             return CommandLine::Error;
         }

@@ -374,7 +374,7 @@ TEST(Options, DescriptionErrorWritesNothing)
 std::vector<std::pair<std::string, std::string>> knownOptions()
 {
     std::string source = readFile(sourceDir + "/src/options.cpp");
-    size_t start = source.find("specs[] = {");
+    size_t start = source.find("optionTable[] = {");
     std::string table = source.substr(start, source.find("};", start) - start);
     std::regex entry(R"re(\{\s*(?:nullptr|"(-[^"]*)")\s*,\s*"(--[^"]*)")re");
     std::vector<std::pair<std::string, std::string>> options;
