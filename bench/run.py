@@ -174,6 +174,29 @@ def measure_hugepages(guardgen, result, runs):
     return statistics.median(walls), statistics.median(cpus), max(rsss)
 
 
+# --testbench on the 1M case: at most this many times the plain run.
+MAX_TESTBENCH_RATIO = 3.0
+
+
+def measure_testbench(guardgen, result, runs):
+    """The 1M case with --testbench: checker, analysis and testbench."""
+    tb = result["out"][:-4] + "_tb.vhd"
+    walls, cpus, rsss = [], [], []
+    for _ in range(runs):
+        remove(result["out"])
+        remove(tb)
+        status, wall, cpu, rss = run_measured([guardgen, "--testbench", result["desc"]],
+                                              os.path.dirname(result["out"]))
+        if status != 0 or not os.path.exists(tb):
+            sys.exit("run.py: %s --testbench failed on %s with status %d" % (guardgen, result["desc"], status))
+        walls.append(wall)
+        cpus.append(cpu)
+        rsss.append(rss)
+    size = os.path.getsize(tb)
+    remove(tb)
+    return statistics.median(walls), statistics.median(cpus), max(rsss), size
+
+
 def print_table(results):
     head = ("rows", "input MB", "output MB", "wall s", "cpu s", "peak RSS MB", "MB/s",
             "rows/s", "bytes/row", "floor s", "x floor", "mem s", "x (floor+mem)")
@@ -256,6 +279,10 @@ def main():
             wall, cpu, rss = measure_hugepages(guardgen, big, a.runs)
             print("1M with GLIBC_TUNABLES=glibc.malloc.hugetlb=1 (information only): "
                   "wall %.3f s, cpu %.3f s, peak RSS %.1f MB" % (wall, cpu, rss / 1e6))
+        tb_wall, tb_cpu, tb_rss, tb_size = measure_testbench(guardgen, big, a.runs)
+        tb_ratio = tb_wall / big["wall"]
+        print("1M with --testbench: wall %.3f s (%.1fx the plain run), cpu %.3f s, peak RSS %.1f MB, "
+              "testbench %.1f MB" % (tb_wall, tb_ratio, tb_cpu, tb_rss / 1e6, tb_size / 1e6))
         print("load average %s (at end)" % load())
         print()
         targets = [
@@ -266,6 +293,7 @@ def main():
             ("within %.0fx of the I/O floor (aim)" % AIM_FLOOR_RATIO,
              big["wall"] / big["floor"] <= AIM_FLOOR_RATIO),
             ("1M output unchanged", verdict == "match"),
+            ("1M --testbench <= %.0fx the plain run" % MAX_TESTBENCH_RATIO, tb_ratio <= MAX_TESTBENCH_RATIO),
         ]
         for what, ok in targets:
             print("%-4s %s" % ("ok" if ok else "MISS", what))
