@@ -5,7 +5,8 @@
 // state gets a procedure REACH_<n> that calls its parent's procedure and
 // then takes the parent row, so a path is written once however often the
 // plan walks it and the file stays linear in the rows. Then, state by state
-// in search order, every row that can fire is taken once (self-loops first,
+// in search order (a procedure STEPS_<n> each, called in turn by the
+// process body), every row that can fire is taken once (self-loops first,
 // so that the checker is still there for the next row) and, where some
 // input fits no row, one error check follows. A step starts from where the
 // previous one left the checker when that is its state; otherwise the
@@ -35,7 +36,7 @@ struct Writer {
     std::vector<int> order;     // reachable states in search order
     std::vector<std::unordered_map<std::string, int>> wideValues; // by signal
     int valueCount = 0;
-    std::string body;           // the steps, written after the declarations
+    std::string body;           // the steps of the state being planned
     int current = -1;           // the checker's state at this point of the plan
     long long rowsTaken = 0, errorChecks = 0;
 };
@@ -118,9 +119,9 @@ void goTo(Writer& w, int state)
     if (w.current == state)
         return;
     if (w.current != w.view.start)
-        w.body += "    RESTART;\n";
+        w.body += "      RESTART;\n";
     if (state != w.view.start)
-        w.body += "    REACH_" + std::to_string(state) + ";\n";
+        w.body += "      REACH_" + std::to_string(state) + ";\n";
     w.current = state;
 }
 
@@ -163,16 +164,16 @@ void planState(Writer& w, int s, const StateInputs& in)
             if (!fires(w, r) || loop != (pass == 0) || k >= in.rowInputs.size() || in.rowInputs[k].empty())
                 continue;
             goTo(w, s);
-            w.body += assignInputs(w, in.rowInputs[k], decl, "    ");
-            w.body += "    " + rowCall(v, "TAKE", r);
+            w.body += assignInputs(w, in.rowInputs[k], decl, "      ");
+            w.body += "      " + rowCall(v, "TAKE", r);
             w.current = v.rows[r].target;
             w.rowsTaken++;
         }
     }
     if (in.hasErrorInput) {
         goTo(w, s);
-        w.body += assignInputs(w, in.errorInput, decl, "    ");
-        w.body += "    ERROR_CHECK(" + std::to_string(st.line) + ", \"" + st.name + "\");\n";
+        w.body += assignInputs(w, in.errorInput, decl, "      ");
+        w.body += "      ERROR_CHECK(" + std::to_string(st.line) + ", \"" + st.name + "\");\n";
         w.current = v.start;
         w.errorChecks++;
     }
@@ -433,7 +434,7 @@ void write_testbench(const ModelView& view, const Analysis& analysis, const std:
     // REACH procedures of the states first found from it go out at once
     // (a parent's procedure is declared before its children's), its steps
     // are kept for the process body.
-    w.body = "    RESTART;\n";
+    std::vector<int> planned; // states with steps, in the order they run
     w.current = view.start;
     for (int s : w.order) {
         StateInputs in = state_inputs(view, s);
@@ -443,14 +444,29 @@ void write_testbench(const ModelView& view, const Analysis& analysis, const std:
             if (w.parentRow[view.rows[r].target] == r && !in.rowInputs[k].empty())
                 writeReach(w, view.rows[r].target, in.rowInputs[k]);
         }
+        w.body.clear();
         planState(w, s, in);
+        if (!w.body.empty()) {
+            put("    -- the steps of ");
+            put(st.name);
+            put("\n    procedure STEPS_");
+            put(s);
+            put(" is\n    begin\n");
+            put(w.body);
+            put("    end procedure;\n");
+            planned.push_back(s);
+        }
     }
     put("    constant ROWS_PLANNED : natural := ");
     put(w.rowsTaken);
     put(";\n    constant ERRORS_PLANNED : natural := ");
     put(w.errorChecks);
-    put(";\n  begin\n");
-    put(w.body);
+    put(";\n  begin\n    RESTART;\n");
+    for (int st : planned) {
+        put("    STEPS_");
+        put(st);
+        put(";\n");
+    }
     put(TAIL);
     outClose(path);
 }
