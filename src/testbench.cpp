@@ -100,17 +100,40 @@ std::string assignInputs(Writer& w, const InputVector& in, std::string& decl, co
     std::string text = indent;
     text += "INPUTS <= ZERO;";
     for (size_t s = 0; s < in.size(); s++) {
-        if (in[s].find('1') == std::string::npos)
+        const std::string& bits = in[s];
+        if (bits.find('1') == std::string::npos)
             continue;
-        text += " INPUTS." + w.view.signals[s].name + " <= " + literal(w, int(s), in[s], decl) + ";";
+        text += " INPUTS.";
+        text += w.view.signals[s].name;
+        text += " <= ";
+        if (bits.size() == 1) {
+            text += '\'';
+            text += bits;
+            text += '\'';
+        } else if (bits.size() <= WIDE) {
+            text += '"';
+            text += bits;
+            text += '"';
+        } else {
+            text += literal(w, int(s), bits, decl);
+        }
+        text += ';';
     }
-    return text + "\n";
+    text += '\n';
+    return text;
 }
 
 std::string rowCall(const ModelView& v, const char* procedure, int r)
 {
-    return std::string(procedure) + "(" + std::to_string(r + 1) + ", " + std::to_string(v.rows[r].line) +
-           ", \"" + rowText(v, r) + "\");\n";
+    std::string text = procedure;
+    text += '(';
+    text += std::to_string(r + 1);
+    text += ", ";
+    text += std::to_string(v.rows[r].line);
+    text += ", \"";
+    text += rowText(v, r);
+    text += "\");\n";
+    return text;
 }
 
 // Brings the checker to STATE for the next step of the body.
@@ -165,7 +188,8 @@ void planState(Writer& w, int s, const StateInputs& in)
                 continue;
             goTo(w, s);
             w.body += assignInputs(w, in.rowInputs[k], decl, "      ");
-            w.body += "      " + rowCall(v, "TAKE", r);
+            w.body += "      ";
+            w.body += rowCall(v, "TAKE", r);
             w.current = v.rows[r].target;
             w.rowsTaken++;
         }
