@@ -5,7 +5,8 @@
 // state gets a procedure REACH_<n> that calls its parent's procedure and
 // then takes the parent row, so a path is written once however often the
 // plan walks it and the file stays linear in the rows. Then, state by state
-// in search order, every row that can fire is taken once (self-loops first,
+// in search order (a procedure STEPS_<n> each, called in turn by the
+// process body), every row that can fire is taken once (self-loops first,
 // so that the checker is still there for the next row) and, where some
 // input fits no row, one error check follows. A step starts from where the
 // previous one left the checker when that is its state; otherwise the
@@ -35,7 +36,7 @@ struct Writer {
     std::vector<int> order;     // reachable states in search order
     std::vector<std::unordered_map<std::string, int>> wideValues; // by signal
     int valueCount = 0;
-    std::string body;           // the steps, written after the declarations
+    std::string body;           // the steps of the state being planned
     int current = -1;           // the checker's state at this point of the plan
     long long rowsTaken = 0, errorChecks = 0;
 };
@@ -99,17 +100,40 @@ std::string assignInputs(Writer& w, const InputVector& in, std::string& decl, co
     std::string text = indent;
     text += "INPUTS <= ZERO;";
     for (size_t s = 0; s < in.size(); s++) {
-        if (in[s].find('1') == std::string::npos)
+        const std::string& bits = in[s];
+        if (bits.find('1') == std::string::npos)
             continue;
-        text += " INPUTS." + w.view.signals[s].name + " <= " + literal(w, int(s), in[s], decl) + ";";
+        text += " INPUTS.";
+        text += w.view.signals[s].name;
+        text += " <= ";
+        if (bits.size() == 1) {
+            text += '\'';
+            text += bits;
+            text += '\'';
+        } else if (bits.size() <= WIDE) {
+            text += '"';
+            text += bits;
+            text += '"';
+        } else {
+            text += literal(w, int(s), bits, decl);
+        }
+        text += ';';
     }
-    return text + "\n";
+    text += '\n';
+    return text;
 }
 
 std::string rowCall(const ModelView& v, const char* procedure, int r)
 {
-    return std::string(procedure) + "(" + std::to_string(r + 1) + ", " + std::to_string(v.rows[r].line) +
-           ", \"" + rowText(v, r) + "\");\n";
+    std::string text = procedure;
+    text += '(';
+    text += std::to_string(r + 1);
+    text += ", ";
+    text += std::to_string(v.rows[r].line);
+    text += ", \"";
+    text += rowText(v, r);
+    text += "\");\n";
+    return text;
 }
 
 // Brings the checker to STATE for the next step of the body.
@@ -118,9 +142,9 @@ void goTo(Writer& w, int state)
     if (w.current == state)
         return;
     if (w.current != w.view.start)
-        w.body += "    RESTART;\n";
+        w.body += "      RESTART;\n";
     if (state != w.view.start)
-        w.body += "    REACH_" + std::to_string(state) + ";\n";
+        w.body += "      REACH_" + std::to_string(state) + ";\n";
     w.current = state;
 }
 
@@ -164,16 +188,17 @@ void planState(Writer& w, int s, const StateInputs& in)
                 (in.rowInputs[k].empty() && !v.signals.empty()))
                 continue;
             goTo(w, s);
-            w.body += assignInputs(w, in.rowInputs[k], decl, "    ");
-            w.body += "    " + rowCall(v, "TAKE", r);
+            w.body += assignInputs(w, in.rowInputs[k], decl, "      ");
+            w.body += "      ";
+            w.body += rowCall(v, "TAKE", r);
             w.current = v.rows[r].target;
             w.rowsTaken++;
         }
     }
     if (in.hasErrorInput) {
         goTo(w, s);
-        w.body += assignInputs(w, in.errorInput, decl, "    ");
-        w.body += "    ERROR_CHECK(" + std::to_string(st.line) + ", \"" + st.name + "\");\n";
+        w.body += assignInputs(w, in.errorInput, decl, "      ");
+        w.body += "      ERROR_CHECK(" + std::to_string(st.line) + ", \"" + st.name + "\");\n";
         w.current = v.start;
         w.errorChecks++;
     }
@@ -434,7 +459,7 @@ void write_testbench(const ModelView& view, const Analysis& analysis, const std:
     // REACH procedures of the states first found from it go out at once
     // (a parent's procedure is declared before its children's), its steps
     // are kept for the process body.
-    w.body = "    RESTART;\n";
+    std::vector<int> planned; // states with steps, in the order they run
     w.current = view.start;
     for (int s : w.order) {
         StateInputs in = state_inputs(view, s);
@@ -445,14 +470,29 @@ void write_testbench(const ModelView& view, const Analysis& analysis, const std:
             if (w.parentRow[view.rows[r].target] == r && (!in.rowInputs[k].empty() || view.signals.empty()))
                 writeReach(w, view.rows[r].target, in.rowInputs[k]);
         }
+        w.body.clear();
         planState(w, s, in);
+        if (!w.body.empty()) {
+            put("    -- the steps of ");
+            put(st.name);
+            put("\n    procedure STEPS_");
+            put(s);
+            put(" is\n    begin\n");
+            put(w.body);
+            put("    end procedure;\n");
+            planned.push_back(s);
+        }
     }
     put("    constant ROWS_PLANNED : natural := ");
     put(w.rowsTaken);
     put(";\n    constant ERRORS_PLANNED : natural := ");
     put(w.errorChecks);
-    put(";\n  begin\n");
-    put(w.body);
+    put(";\n  begin\n    RESTART;\n");
+    for (int st : planned) {
+        put("    STEPS_");
+        put(st);
+        put(";\n");
+    }
     put(TAIL);
     outClose(path);
 }
