@@ -577,14 +577,20 @@ InputVector StateRun::input(int box) const
     return in;
 }
 
+std::vector<int> allSymbols(const ModelView& view)
+{
+    std::vector<int> all(view.symbols.size());
+    for (size_t s = 0; s < all.size(); s++)
+        all[s] = static_cast<int>(s);
+    return all;
+}
+
 } // namespace
 
 Analysis analyse(const ModelView& view)
 {
     Analysis a;
-    std::vector<int> all(view.symbols.size());
-    for (size_t s = 0; s < all.size(); s++)
-        all[s] = static_cast<int>(s);
+    std::vector<int> all = allSymbols(view);
     Prepared p = prepare(view, all);
     a.symbolSatisfiable.resize(view.symbols.size());
     for (size_t s = 0; s < all.size(); s++)
@@ -627,33 +633,23 @@ Analysis analyse(const ModelView& view)
     return a;
 }
 
-StateInputs state_inputs(const ModelView& view, int state)
-{
-    // Only the state's own symbols are looked at, so that asking for every
-    // state in turn stays linear.
-    // It is copied into a view of its own, with its symbols numbered anew.
-    ModelView sub;
-    sub.signals.resize(view.signals.size());
-    for (size_t s = 0; s < view.signals.size(); s++)
-        sub.signals[s].width = view.signals[s].width;
-    std::unordered_map<int, int> symbolOf;
-    sub.states.resize(1);
-    for (int r : view.states[state].rows) {
-        int sym = view.rows[r].symbol;
-        if (sym >= 0 && symbolOf.emplace(sym, static_cast<int>(sub.symbols.size())).second) {
-            sub.symbols.emplace_back();
-            sub.symbols.back().terms = view.symbols[sym].terms;
-        }
-        sub.states[0].rows.push_back(static_cast<int>(sub.rows.size()));
-        sub.rows.push_back(ViewRow{0, 0, sym < 0 ? -1 : symbolOf[sym], 0, 0});
-    }
-    std::vector<int> all(sub.symbols.size());
-    for (size_t s = 0; s < all.size(); s++)
-        all[s] = static_cast<int>(s);
-    Prepared p = prepare(sub, all);
-    StateRun run(sub, p);
-    StateResult res = run.run(0, stateBudget);
+// Every symbol is prepared once, as for analyse, and the state runs reuse
+// their buffers: asking for every state in turn costs what analyse does.
+struct InputFinder::Impl {
+    explicit Impl(const ModelView& view) : view(view), p(prepare(view, allSymbols(view))), run(view, p) {}
+    const ModelView& view;
+    Prepared p;
+    StateRun run;
+};
 
+InputFinder::InputFinder(const ModelView& view) : impl(new Impl(view)) {}
+
+InputFinder::~InputFinder() = default;
+
+StateInputs InputFinder::inputs(int state)
+{
+    StateRun& run = impl->run;
+    StateResult res = run.run(state, stateBudget);
     StateInputs in;
     in.rowInputs.resize(res.verdicts.size());
     for (size_t pos = 0; pos < res.verdicts.size(); pos++)

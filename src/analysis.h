@@ -7,6 +7,7 @@
 
 #include "model.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,16 +35,28 @@ Analysis analyse(const ModelView& view);
 // One value per signal, in port order: binary digits, most significant first.
 using InputVector = std::vector<std::string>;
 
-// Inputs for one state, computed on demand so that a run keeps no input
-// per row: for each of its rows (in priority order) one that makes it the
-// first to hold, empty where it cannot fire; and one input where no row
-// holds, if there is such an input.
+// Inputs for one state at a time, computed on demand so that a run keeps
+// no input per row: for each of its rows (in priority order) one that makes
+// it the first to hold, empty where it cannot fire (without signals the one
+// input there is is empty too); and one input where no row holds, if there
+// is such an input.
 struct StateInputs {
     std::vector<InputVector> rowInputs;
     bool hasErrorInput = false;
     InputVector errorInput;
 };
 
-StateInputs state_inputs(const ModelView& view, int state);
+class InputFinder {
+public:
+    explicit InputFinder(const ModelView& view);
+    ~InputFinder();
+    InputFinder(const InputFinder&) = delete;
+    InputFinder& operator=(const InputFinder&) = delete;
+    StateInputs inputs(int state);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
 
 #endif

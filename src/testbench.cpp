@@ -455,14 +455,15 @@ void write_testbench(const ModelView& view, const Analysis& analysis, const std:
     }
     put(STEPS);
 
-    // One call of state_inputs per reachable state, in search order: the
+    // One call of the input finder per reachable state, in search order: the
     // REACH procedures of the states first found from it go out at once
     // (a parent's procedure is declared before its children's), its steps
     // are kept for the process body.
     std::vector<int> planned; // states with steps, in the order they run
     w.current = view.start;
+    InputFinder finder(view);
     for (int s : w.order) {
-        StateInputs in = state_inputs(view, s);
+        StateInputs in = finder.inputs(s);
         const ViewState& st = view.states[s];
         for (size_t k = 0; k < st.rows.size() && k < in.rowInputs.size(); k++) {
             int r = st.rows[k];

@@ -55,9 +55,10 @@ void checkInputs(const std::string& name)
 {
     const ModelView& view = build_view();
     Analysis analysis = analyse(view);
+    InputFinder finder(view);
     for (size_t s = 0; s < view.states.size(); s++) {
         const ViewState& state = view.states[s];
-        StateInputs inputs = state_inputs(view, static_cast<int>(s));
+        StateInputs inputs = finder.inputs(static_cast<int>(s));
         ASSERT_EQ(inputs.rowInputs.size(), state.rows.size()) << name << " " << state.name;
         for (size_t k = 0; k < state.rows.size(); k++) {
             int r = state.rows[k];
