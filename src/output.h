@@ -23,6 +23,9 @@ void outClose(const std::string& path);
 // A plain copy into the buffer: writers call this several times per row.
 inline void put(std::string_view text)
 {
+    // An empty view may hold no pointer at all, which memcpy must not see.
+    if (text.empty())
+        return;
     if (text.size() > sizeof outBuf - outLen) {
         outFlush();
         if (text.size() > sizeof outBuf) {
