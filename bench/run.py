@@ -41,6 +41,8 @@ MAX_SECONDS = 0.4
 MAX_SCALING = 1.3
 MAX_BYTES_PER_ROW = 250
 AIM_FLOOR_RATIO = 8.0
+# --dot on the 1M case (analysis and picture included) against the plain run.
+MAX_DOT_RATIO = 1.5
 
 TIME = "/usr/bin/time" if os.access("/usr/bin/time", os.X_OK) else None
 
@@ -174,6 +176,29 @@ def measure_hugepages(guardgen, result, runs):
     return statistics.median(walls), statistics.median(cpus), max(rsss)
 
 
+def measure_dot(guardgen, result, runs):
+    """The 1M case with --dot, alternating with plain runs so that both see
+    the same load: medians of wall and CPU seconds, peak RSS, the size of
+    the .dot."""
+    desc, out = result["desc"], result["out"]
+    dot = os.path.splitext(out)[0] + ".dot"
+    plain, with_dot = [], []
+    for _ in range(runs):
+        plain.append(time_guardgen(guardgen, desc, out))
+        remove(dot)
+        status, wall, cpu, rss = run_measured([guardgen, "--dot", desc], os.path.dirname(out))
+        if status != 0 or not os.path.exists(dot):
+            sys.exit("run.py: %s --dot failed on %s with status %d" % (guardgen, desc, status))
+        with_dot.append((wall, cpu, rss))
+    size = os.path.getsize(dot)
+    remove(dot)
+
+    def med(runs, k):
+        return statistics.median(r[k] for r in runs)
+    return {"plain": med(plain, 0), "plain_cpu": med(plain, 1), "wall": med(with_dot, 0),
+            "cpu": med(with_dot, 1), "rss": max(r[2] for r in with_dot), "dot_bytes": size}
+
+
 def print_table(results):
     head = ("rows", "input MB", "output MB", "wall s", "cpu s", "peak RSS MB", "MB/s",
             "rows/s", "bytes/row", "floor s", "x floor", "mem s", "x (floor+mem)")
@@ -256,6 +281,12 @@ def main():
             wall, cpu, rss = measure_hugepages(guardgen, big, a.runs)
             print("1M with GLIBC_TUNABLES=glibc.malloc.hugetlb=1 (information only): "
                   "wall %.3f s, cpu %.3f s, peak RSS %.1f MB" % (wall, cpu, rss / 1e6))
+        dot = measure_dot(guardgen, big, a.runs)
+        dot_ratio = dot["wall"] / dot["plain"]
+        print("1M with --dot: wall %.3f s (plain %.3f s, %.2fx), cpu %.3f s (plain %.3f s), "
+              "peak RSS %.1f MB, .dot %.1f MB"
+              % (dot["wall"], dot["plain"], dot_ratio, dot["cpu"], dot["plain_cpu"],
+                 dot["rss"] / 1e6, dot["dot_bytes"] / 1e6))
         print("load average %s (at end)" % load())
         print()
         targets = [
@@ -266,6 +297,7 @@ def main():
             ("within %.0fx of the I/O floor (aim)" % AIM_FLOOR_RATIO,
              big["wall"] / big["floor"] <= AIM_FLOOR_RATIO),
             ("1M output unchanged", verdict == "match"),
+            ("1M --dot within %.1fx of the plain run" % MAX_DOT_RATIO, dot_ratio <= MAX_DOT_RATIO),
         ]
         for what, ok in targets:
             print("%-4s %s" % ("ok" if ok else "MISS", what))
