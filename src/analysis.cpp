@@ -1,15 +1,667 @@
-// Placeholder until the unit is written.
+// Condition analysis. Every signal is an unsigned number; the constants
+// compared with it cut its values into atoms: each constant by itself, and
+// the non-empty gaps between them. A comparison holds on whole atoms, so a
+// term (an AND of comparisons) is a box: per signal, a set of atoms. The
+// rows of one state are then decided with boxes alone: the inputs no
+// earlier row takes are kept as a list of disjoint boxes, a row fires when
+// one of them meets its symbol, and its boxes are taken out of the list
+// before the next row. Constants are compared as strings of equal length,
+// so a signal may be a million bits wide.
+//
+// Atoms are numbered once for the whole description (per signal, in the
+// order of the values), so the work done per symbol is done once; each
+// state then merges the atoms its own rows cannot tell apart, which keeps a
+// box as small as the state.
+//
+// Work is counted in 64-bit words of boxes read or written. A state may
+// take stateBudget words, the whole run runBudgetBase plus runBudgetPerRow
+// per row; past that the rows not yet decided are left Undecided. Well
+// behaved states (a few rows, a few comparisons each) need some thousands.
 #include "analysis.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <unordered_map>
+
+namespace {
+
+const uint64_t stateBudget = uint64_t(1) << 22;
+const uint64_t runBudgetBase = uint64_t(1) << 28;
+const uint64_t runBudgetPerRow = uint64_t(1) << 12;
+
+// Atoms lo..hi of one signal.
+struct Span {
+    int lo, hi;
+};
+
+// The atoms of one signal, in ascending order of their values.
+struct SignalAtoms {
+    std::vector<const std::string*> constants; // distinct, ascending
+    std::vector<int> rank;                     // per atom: its constant, or the one just below (-1: none)
+    std::vector<char> point;                   // per atom: 1 for the constant itself, 0 for a gap
+    std::vector<int> pointAtom;                // per constant: its atom
+    int count() const { return static_cast<int>(point.size()); }
+};
+
+// One signal's part of a term: the union of spans[first, first + count).
+struct Constraint {
+    int signal, first, count;
+};
+
+// A satisfiable term: constraints[first, first + count), one per signal it
+// narrows; none at all means the term always holds.
+struct Term {
+    int first, count;
+};
+
+struct PreparedSymbol {
+    int first = 0, count = 0; // terms; none means the symbol is never '1'
+    bool prepared = false;
+};
+
+struct Prepared {
+    std::vector<SignalAtoms> signals;
+    std::vector<Span> spans;
+    std::vector<Constraint> constraints;
+    std::vector<Term> terms;
+    std::vector<PreparedSymbol> symbols;
+};
+
+bool allDigits(const std::string& value, char digit)
+{
+    return value.find_first_not_of(digit) == std::string::npos;
+}
+
+// True when b == a + 1 (both of one width): a + 1 flips a's last '0' to
+// '1' and the ones after it to '0'.
+bool isSuccessor(const std::string& a, const std::string& b)
+{
+    size_t p = a.find_last_of('0');
+    if (p == std::string::npos)
+        return false;
+    if (b[p] != '1' || a.compare(0, p, b, 0, p) != 0)
+        return false;
+    return b.find_first_not_of('0', p + 1) == std::string::npos;
+}
+
+// Sets bits lo..hi of a bit set kept in 64-bit words.
+void setRange(uint64_t* w, int lo, int hi)
+{
+    for (int i = lo; i <= hi;) {
+        int bit = i % 64, n = std::min(64 - bit, hi - i + 1);
+        w[i / 64] |= (n == 64 ? ~uint64_t(0) : ((uint64_t(1) << n) - 1) << bit);
+        i += n;
+    }
+}
+
+std::string successor(std::string value)
+{
+    size_t p = value.find_last_of('0');
+    value[p] = '1';
+    std::fill(value.begin() + p + 1, value.end(), '0');
+    return value;
+}
+
+// The spans of atoms where SIGNAL OP constant holds; empty ones left out.
+int comparisonSpans(CmpOp op, int point, int atoms, Span out[2])
+{
+    Span below{0, point - 1}, at{point, point}, above{point + 1, atoms - 1};
+    Span cand[2];
+    int n = 0;
+    switch (op) {
+    case CmpOp::Lt: cand[n++] = below; break;
+    case CmpOp::Le: cand[n++] = Span{0, point}; break;
+    case CmpOp::Gt: cand[n++] = above; break;
+    case CmpOp::Ge: cand[n++] = Span{point, atoms - 1}; break;
+    case CmpOp::Eq: cand[n++] = at; break;
+    case CmpOp::Ne: cand[n++] = below; cand[n++] = above; break;
+    }
+    int kept = 0;
+    for (int i = 0; i < n; i++)
+        if (cand[i].lo <= cand[i].hi)
+            out[kept++] = cand[i];
+    return kept;
+}
+
+std::vector<Span> intersect(const std::vector<Span>& a, const std::vector<Span>& b)
+{
+    std::vector<Span> out;
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        int lo = std::max(a[i].lo, b[j].lo), hi = std::min(a[i].hi, b[j].hi);
+        if (lo <= hi)
+            out.push_back(Span{lo, hi});
+        if (a[i].hi < b[j].hi)
+            i++;
+        else
+            j++;
+    }
+    return out;
+}
+
+// Numbers the atoms of every signal from the constants of the given
+// symbols, and turns those symbols into terms over atoms.
+Prepared prepare(const ModelView& view, const std::vector<int>& which)
+{
+    Prepared p;
+    size_t nsig = view.signals.size();
+    p.signals.resize(nsig);
+    p.symbols.resize(view.symbols.size());
+
+    // Every comparison of the symbols, bucketed by signal.
+    std::vector<const Comparison*> comps;
+    for (int s : which)
+        for (const auto& term : view.symbols[s].terms)
+            for (const Comparison& c : term)
+                comps.push_back(&c);
+    std::vector<int> start(nsig + 1, 0);
+    for (const Comparison* c : comps)
+        start[c->signal + 1]++;
+    for (size_t i = 0; i < nsig; i++)
+        start[i + 1] += start[i];
+    std::vector<int> bucket(comps.size());
+    {
+        std::vector<int> fill(start.begin(), start.end() - 1);
+        for (size_t i = 0; i < comps.size(); i++)
+            bucket[fill[comps[i]->signal]++] = static_cast<int>(i);
+    }
+
+    // Per signal: distinct constants in order, then the atoms between them.
+    std::vector<int> rankOf(comps.size());
+    for (size_t sig = 0; sig < nsig; sig++) {
+        auto first = bucket.begin() + start[sig], last = bucket.begin() + start[sig + 1];
+        std::sort(first, last, [&](int a, int b) { return comps[a]->value < comps[b]->value; });
+        SignalAtoms& atoms = p.signals[sig];
+        for (auto it = first; it != last; ++it) {
+            const std::string& value = comps[*it]->value;
+            if (atoms.constants.empty() || *atoms.constants.back() != value)
+                atoms.constants.push_back(&value);
+            rankOf[*it] = static_cast<int>(atoms.constants.size()) - 1;
+        }
+        const auto& cs = atoms.constants;
+        for (size_t r = 0; r < cs.size(); r++) {
+            bool gap = r == 0 ? !allDigits(*cs[0], '0') : !isSuccessor(*cs[r - 1], *cs[r]);
+            if (gap) {
+                atoms.rank.push_back(static_cast<int>(r) - 1);
+                atoms.point.push_back(0);
+            }
+            atoms.pointAtom.push_back(atoms.count());
+            atoms.rank.push_back(static_cast<int>(r));
+            atoms.point.push_back(1);
+        }
+        if (!cs.empty() && !allDigits(*cs.back(), '1')) {
+            atoms.rank.push_back(static_cast<int>(cs.size()) - 1);
+            atoms.point.push_back(0);
+        }
+    }
+
+    // Terms: the comparisons of one signal intersected; a term that cannot
+    // hold is dropped, a signal it does not narrow is left out.
+    size_t next = 0;
+    std::vector<std::pair<int, size_t>> bySignal;
+    for (int s : which) {
+        PreparedSymbol& sym = p.symbols[s];
+        sym.prepared = true;
+        sym.first = static_cast<int>(p.terms.size());
+        for (const auto& term : view.symbols[s].terms) {
+            bySignal.clear();
+            for (size_t k = 0; k < term.size(); k++)
+                bySignal.emplace_back(term[k].signal, next++);
+            std::stable_sort(bySignal.begin(), bySignal.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+            size_t constraintMark = p.constraints.size(), spanMark = p.spans.size();
+            bool holds = true;
+            for (size_t k = 0; k < bySignal.size() && holds;) {
+                int sig = bySignal[k].first;
+                const SignalAtoms& atoms = p.signals[sig];
+                std::vector<Span> cur{Span{0, atoms.count() - 1}};
+                for (; k < bySignal.size() && bySignal[k].first == sig; k++) {
+                    const Comparison* c = comps[bySignal[k].second];
+                    Span sp[2];
+                    int n = comparisonSpans(c->op, atoms.pointAtom[rankOf[bySignal[k].second]],
+                                            atoms.count(), sp);
+                    cur = intersect(cur, std::vector<Span>(sp, sp + n));
+                }
+                if (cur.empty()) {
+                    holds = false;
+                } else if (!(cur.size() == 1 && cur[0].lo == 0 && cur[0].hi == atoms.count() - 1)) {
+                    p.constraints.push_back(Constraint{sig, static_cast<int>(p.spans.size()),
+                                                       static_cast<int>(cur.size())});
+                    p.spans.insert(p.spans.end(), cur.begin(), cur.end());
+                }
+            }
+            if (!holds) {
+                p.constraints.resize(constraintMark);
+                p.spans.resize(spanMark);
+                continue;
+            }
+            p.terms.push_back(Term{static_cast<int>(constraintMark),
+                                   static_cast<int>(p.constraints.size() - constraintMark)});
+        }
+        sym.count = static_cast<int>(p.terms.size()) - sym.first;
+    }
+    return p;
+}
+
+// What a state's run gives back beyond the verdicts: where to find an
+// input for each row, and for no row.
+struct StateResult {
+    std::vector<RowVerdict> verdicts; // by position in the state
+    std::vector<int> witnessBox;      // by position: index of a region box, -1 none
+    bool complete = true;             // the leftover boxes are exact
+};
+
+// Decides the rows of one state with boxes. Reused from state to state, so
+// that its buffers are taken once.
+class StateRun {
+public:
+    StateRun(const ModelView& view, const Prepared& prepared)
+        : view(view), p(prepared), localOf(view.signals.size(), -1),
+          symbolStamp(view.symbols.size(), -1), symbolBoxes(view.symbols.size())
+    {
+    }
+
+    uint64_t work = 0;
+
+    StateResult run(int state, uint64_t limit);
+
+    // After run: a value for every signal, from the region box given
+    // (-1: from the first leftover box).
+    InputVector input(int box) const;
+    bool hasLeftover() const { return !remaining.empty(); }
+
+private:
+    const ModelView& view;
+    const Prepared& p;
+    uint64_t limit = 0;
+
+    // The signals the state's symbols narrow, and their atoms here: the
+    // global atoms from cut[c] up to the next cut.
+    std::vector<int> localOf; // by signal, -1 outside the state
+    std::vector<int> sigs;    // local -> signal
+    std::vector<int> cutStart, cutCount;
+    std::vector<int> cuts;
+    std::vector<std::pair<int, int>> scratchPairs;
+    std::vector<int> offset, words;
+    size_t W = 0;
+    std::vector<uint64_t> universe;
+
+    // Term boxes: W words each, and the local signals each narrows.
+    std::vector<uint64_t> termWords;
+    std::vector<int> termSigStart, termSigCount, termSigPool;
+    std::vector<int> symbolStamp;
+    std::vector<std::pair<int, int>> symbolBoxes; // first term box, count
+    int stamp = 0;
+
+    std::vector<uint64_t> remaining, spare, regions;
+    std::vector<int> regionFirst, regionCount; // per row position
+
+    bool over() const { return work > limit; }
+    void layout(int state);
+    bool buildTermBoxes(int state);
+    bool meets(const uint64_t* box, int t);
+    void subtract(const std::vector<uint64_t>& from, int t, std::vector<uint64_t>& out);
+    bool regionMeetsSymbol(int pos, std::pair<int, int> boxes);
+};
+
+// Collects the state's signals and cuts each one's atoms where a
+// constraint of the state begins or ends.
+void StateRun::layout(int state)
+{
+    for (int s : sigs)
+        localOf[s] = -1;
+    sigs.clear();
+    std::vector<std::pair<int, int>>& pairs = scratchPairs;
+    pairs.clear();
+    for (int r : view.states[state].rows) {
+        int sym = view.rows[r].symbol;
+        if (sym < 0)
+            continue;
+        const PreparedSymbol& ps = p.symbols[sym];
+        for (int t = ps.first; t < ps.first + ps.count; t++) {
+            const Term& term = p.terms[t];
+            for (int c = term.first; c < term.first + term.count; c++) {
+                const Constraint& con = p.constraints[c];
+                if (localOf[con.signal] < 0) {
+                    localOf[con.signal] = static_cast<int>(sigs.size());
+                    sigs.push_back(con.signal);
+                    pairs.emplace_back(localOf[con.signal], 0);
+                }
+                int ls = localOf[con.signal], n = p.signals[con.signal].count();
+                for (int k = con.first; k < con.first + con.count; k++) {
+                    pairs.emplace_back(ls, p.spans[k].lo);
+                    if (p.spans[k].hi + 1 < n)
+                        pairs.emplace_back(ls, p.spans[k].hi + 1);
+                }
+            }
+        }
+    }
+    std::sort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    size_t n = sigs.size();
+    cutStart.assign(n, 0);
+    cutCount.assign(n, 0);
+    cuts.clear();
+    for (const auto& pc : pairs) {
+        if (cutCount[pc.first] == 0)
+            cutStart[pc.first] = static_cast<int>(cuts.size());
+        cutCount[pc.first]++;
+        cuts.push_back(pc.second);
+    }
+    offset.assign(n, 0);
+    words.assign(n, 0);
+    W = 0;
+    for (size_t i = 0; i < n; i++) {
+        offset[i] = static_cast<int>(W);
+        words[i] = (cutCount[i] + 63) / 64;
+        W += words[i];
+    }
+    // A state whose symbols narrow no signal still needs a box of one
+    // word, so that a list of boxes can count them.
+    universe.assign(std::max<size_t>(W, 1), 0);
+    if (W == 0)
+        universe[0] = 1;
+    W = universe.size();
+    for (size_t i = 0; i < n; i++)
+        setRange(universe.data() + offset[i], 0, cutCount[i] - 1);
+}
+
+// False when the budget ran out first.
+bool StateRun::buildTermBoxes(int state)
+{
+    stamp++;
+    termWords.clear();
+    termSigStart.clear();
+    termSigCount.clear();
+    termSigPool.clear();
+    for (int r : view.states[state].rows) {
+        int sym = view.rows[r].symbol;
+        if (sym < 0 || symbolStamp[sym] == stamp)
+            continue;
+        if (over())
+            return false;
+        symbolStamp[sym] = stamp;
+        const PreparedSymbol& ps = p.symbols[sym];
+        symbolBoxes[sym] = {static_cast<int>(termSigStart.size()), ps.count};
+        for (int t = ps.first; t < ps.first + ps.count; t++) {
+            const Term& term = p.terms[t];
+            size_t base = termWords.size();
+            termWords.insert(termWords.end(), universe.begin(), universe.end());
+            termSigStart.push_back(static_cast<int>(termSigPool.size()));
+            termSigCount.push_back(term.count);
+            for (int c = term.first; c < term.first + term.count; c++) {
+                const Constraint& con = p.constraints[c];
+                int ls = localOf[con.signal];
+                termSigPool.push_back(ls);
+                uint64_t* w = termWords.data() + base + offset[ls];
+                std::fill(w, w + words[ls], 0);
+                const int* cb = cuts.data() + cutStart[ls];
+                const int* ce = cb + cutCount[ls];
+                for (int k = con.first; k < con.first + con.count; k++) {
+                    int lo = static_cast<int>(std::lower_bound(cb, ce, p.spans[k].lo) - cb);
+                    int hi = static_cast<int>(std::lower_bound(cb, ce, p.spans[k].hi + 1) - cb) - 1;
+                    setRange(w, lo, hi);
+                }
+            }
+            work += W;
+        }
+    }
+    return true;
+}
+
+bool StateRun::meets(const uint64_t* box, int t)
+{
+    const uint64_t* tw = termWords.data() + size_t(t) * W;
+    const int* ls = termSigPool.data() + termSigStart[t];
+    for (int i = 0; i < termSigCount[t]; i++) {
+        int o = offset[ls[i]], n = words[ls[i]];
+        work += n;
+        bool any = false;
+        for (int k = 0; k < n && !any; k++)
+            any = (box[o + k] & tw[o + k]) != 0;
+        if (!any)
+            return false;
+    }
+    return true;
+}
+
+// out = every box of from with term box t taken out, as disjoint boxes.
+void StateRun::subtract(const std::vector<uint64_t>& from, int t, std::vector<uint64_t>& out)
+{
+    out.clear();
+    const uint64_t* tw = termWords.data() + size_t(t) * W;
+    const int* ls = termSigPool.data() + termSigStart[t];
+    for (size_t b = 0; b < from.size() && !over(); b += W) {
+        const uint64_t* box = from.data() + b;
+        if (!meets(box, t)) {
+            out.insert(out.end(), box, box + W);
+            work += W;
+            continue;
+        }
+        // The part outside the term on the i-th signal it narrows, inside
+        // it on the ones before.
+        size_t cur = out.size();
+        out.insert(out.end(), box, box + W);
+        for (int i = 0; i < termSigCount[t]; i++) {
+            int o = offset[ls[i]], n = words[ls[i]];
+            size_t piece = out.size();
+            out.resize(piece + W);
+            std::copy_n(out.data() + cur, W, out.data() + piece);
+            bool any = false;
+            for (int k = 0; k < n; k++) {
+                out[piece + o + k] &= ~tw[o + k];
+                any = any || out[piece + o + k] != 0;
+                out[cur + o + k] &= tw[o + k];
+            }
+            work += 2 * W;
+            if (!any)
+                out.resize(piece);
+        }
+        // What is left of the box lies inside the term: drop it. The
+        // pieces after it move down one place.
+        out.erase(out.begin() + cur, out.begin() + cur + W);
+    }
+}
+
+// True when the region of the row at pos meets a symbol's boxes.
+bool StateRun::regionMeetsSymbol(int pos, std::pair<int, int> boxes)
+{
+    for (int b = 0; b < regionCount[pos]; b++) {
+        const uint64_t* box = regions.data() + (size_t(regionFirst[pos]) + b) * W;
+        for (int t = boxes.first; t < boxes.first + boxes.second; t++)
+            if (meets(box, t))
+                return true;
+    }
+    return false;
+}
+
+StateResult StateRun::run(int state, uint64_t budget)
+{
+    limit = work + budget;
+    const std::vector<int>& rows = view.states[state].rows;
+    StateResult res;
+    res.verdicts.resize(rows.size());
+    res.witnessBox.assign(rows.size(), -1);
+    layout(state);
+    res.complete = buildTermBoxes(state);
+    remaining = universe;
+    regions.clear();
+    regionFirst.assign(rows.size(), 0);
+    regionCount.assign(rows.size(), 0);
+    // A row without a symbol: one term that always holds, kept as a box
+    // that narrows nothing.
+    int always = static_cast<int>(termSigStart.size());
+    termWords.insert(termWords.end(), universe.begin(), universe.end());
+    termSigStart.push_back(static_cast<int>(termSigPool.size()));
+    termSigCount.push_back(0);
+
+    for (size_t pos = 0; pos < rows.size(); pos++) {
+        RowVerdict& v = res.verdicts[pos];
+        int sym = view.rows[rows[pos]].symbol;
+        if (sym >= 0 && p.symbols[sym].count == 0) {
+            v.fate = RowFate::NeverHolds;
+            continue;
+        }
+        if (!res.complete || over()) {
+            res.complete = false;
+            v.fate = RowFate::Undecided;
+            continue;
+        }
+        std::pair<int, int> boxes = sym < 0 ? std::make_pair(always, 1) : symbolBoxes[sym];
+        // The row's region: the leftover inputs where its symbol holds.
+        regionFirst[pos] = static_cast<int>(regions.size() / W);
+        for (size_t b = 0; b < remaining.size() && !over(); b += W)
+            for (int t = boxes.first; t < boxes.first + boxes.second; t++)
+                if (meets(remaining.data() + b, t)) {
+                    size_t at = regions.size();
+                    regions.insert(regions.end(), remaining.begin() + b, remaining.begin() + b + W);
+                    const uint64_t* tw = termWords.data() + size_t(t) * W;
+                    for (size_t k = 0; k < W; k++)
+                        regions[at + k] &= tw[k];
+                    work += W;
+                }
+        regionCount[pos] = static_cast<int>(regions.size() / W) - regionFirst[pos];
+        if (regionCount[pos] > 0) {
+            v.fate = RowFate::Fires;
+            res.witnessBox[pos] = regionFirst[pos];
+        } else if (over()) {
+            v.fate = RowFate::Undecided;
+            res.complete = false;
+            continue;
+        } else {
+            for (size_t q = 0; q < pos && !over(); q++)
+                if (regionCount[q] > 0 && regionMeetsSymbol(static_cast<int>(q), boxes))
+                    v.shadowedBy.push_back(rows[q]);
+            if (over()) {
+                v.shadowedBy.clear();
+                v.fate = RowFate::Undecided;
+                res.complete = false;
+                continue;
+            }
+            v.fate = RowFate::Shadowed;
+        }
+        for (int t = boxes.first; t < boxes.first + boxes.second && !remaining.empty(); t++) {
+            subtract(remaining, t, spare);
+            remaining.swap(spare);
+        }
+        if (over())
+            res.complete = false;
+    }
+    return res;
+}
+
+InputVector StateRun::input(int box) const
+{
+    const uint64_t* b = box < 0 ? remaining.data() : regions.data() + size_t(box) * W;
+    InputVector in(view.signals.size());
+    for (size_t s = 0; s < view.signals.size(); s++) {
+        int ls = localOf[s];
+        if (ls < 0) {
+            in[s].assign(view.signals[s].width, '0');
+            continue;
+        }
+        int atom = 0;
+        while ((b[offset[ls] + atom / 64] >> (atom % 64) & 1) == 0)
+            atom++;
+        const SignalAtoms& atoms = p.signals[s];
+        int global = cuts[cutStart[ls] + atom];
+        int rank = atoms.rank[global];
+        if (atoms.point[global])
+            in[s] = *atoms.constants[rank];
+        else if (rank < 0)
+            in[s].assign(view.signals[s].width, '0');
+        else
+            in[s] = successor(*atoms.constants[rank]);
+    }
+    return in;
+}
+
+} // namespace
+
 Analysis analyse(const ModelView& view)
 {
     Analysis a;
-    a.symbolSatisfiable.assign(view.symbols.size(), true);
+    std::vector<int> all(view.symbols.size());
+    for (size_t s = 0; s < all.size(); s++)
+        all[s] = static_cast<int>(s);
+    Prepared p = prepare(view, all);
+    a.symbolSatisfiable.resize(view.symbols.size());
+    for (size_t s = 0; s < all.size(); s++)
+        a.symbolSatisfiable[s] = p.symbols[s].count > 0;
+
     a.rows.resize(view.rows.size());
-    a.reachable.assign(view.states.size(), true);
-    a.undecidedRows = view.rows.size();
+    StateRun run(view, p);
+    uint64_t runBudget = runBudgetBase + runBudgetPerRow * view.rows.size();
+    for (size_t st = 0; st < view.states.size(); st++) {
+        uint64_t left = run.work < runBudget ? runBudget - run.work : 0;
+        StateResult res = run.run(static_cast<int>(st), std::min(stateBudget, left));
+        const std::vector<int>& rows = view.states[st].rows;
+        for (size_t pos = 0; pos < rows.size(); pos++) {
+            a.rows[rows[pos]] = std::move(res.verdicts[pos]);
+            if (a.rows[rows[pos]].fate == RowFate::Undecided)
+                a.undecidedRows++;
+        }
+    }
+
+    // Reachable over rows that may fire: an undecided row counts as one
+    // that does, so that no state is called unreachable by mistake.
+    a.reachable.assign(view.states.size(), false);
+    std::deque<int> queue;
+    if (!view.states.empty()) {
+        a.reachable[view.start] = true;
+        queue.push_back(view.start);
+    }
+    while (!queue.empty()) {
+        int st = queue.front();
+        queue.pop_front();
+        for (int r : view.states[st].rows) {
+            RowFate f = a.rows[r].fate;
+            int target = view.rows[r].target;
+            if ((f == RowFate::Fires || f == RowFate::Undecided) && !a.reachable[target]) {
+                a.reachable[target] = true;
+                queue.push_back(target);
+            }
+        }
+    }
     return a;
 }
-StateInputs state_inputs(const ModelView&, int)
+
+StateInputs state_inputs(const ModelView& view, int state)
 {
-    return {};
+    // Only the state's own symbols are looked at, so that asking for every
+    // state in turn stays linear.
+    // It is copied into a view of its own, with its symbols numbered anew.
+    ModelView sub;
+    sub.signals.resize(view.signals.size());
+    for (size_t s = 0; s < view.signals.size(); s++)
+        sub.signals[s].width = view.signals[s].width;
+    std::unordered_map<int, int> symbolOf;
+    sub.states.resize(1);
+    for (int r : view.states[state].rows) {
+        int sym = view.rows[r].symbol;
+        if (sym >= 0 && symbolOf.emplace(sym, static_cast<int>(sub.symbols.size())).second) {
+            sub.symbols.emplace_back();
+            sub.symbols.back().terms = view.symbols[sym].terms;
+        }
+        sub.states[0].rows.push_back(static_cast<int>(sub.rows.size()));
+        sub.rows.push_back(ViewRow{0, 0, sym < 0 ? -1 : symbolOf[sym], 0, 0});
+    }
+    std::vector<int> all(sub.symbols.size());
+    for (size_t s = 0; s < all.size(); s++)
+        all[s] = static_cast<int>(s);
+    Prepared p = prepare(sub, all);
+    StateRun run(sub, p);
+    StateResult res = run.run(0, stateBudget);
+
+    StateInputs in;
+    in.rowInputs.resize(res.verdicts.size());
+    for (size_t pos = 0; pos < res.verdicts.size(); pos++)
+        if (res.witnessBox[pos] >= 0)
+            in.rowInputs[pos] = run.input(res.witnessBox[pos]);
+    if (res.complete && run.hasLeftover()) {
+        in.hasErrorInput = true;
+        in.errorInput = run.input(-1);
+    }
+    return in;
 }
