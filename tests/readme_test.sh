@@ -25,6 +25,12 @@ cp "$src/examples/traffic_light.txt" "$work/examples/"
 ln -s "$build/guardgen" "$work/build/guardgen"
 (cd "$work" && eval "$run" > /dev/null)
 
+# The picture's command, into a docs/ of the work copy.
+picture=$(block "## Seeing the machine")
+test -n "$picture"
+mkdir -p "$work/docs"
+(cd "$work" && eval "$picture" > /dev/null && test -s docs/traffic_light.svg)
+
 compile=$(block "## Compiling the checker")
 test -n "$compile"
 cd "$work/examples"
