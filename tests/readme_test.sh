@@ -29,6 +29,11 @@ ln -s "$build/guardgen" "$work/build/guardgen"
 test "$(block "# guardgen" 2)" = "./check" || { echo "README: the test command is not ./check"; exit 1; }
 test -x "$src/check" || { echo "./check is not executable"; exit 1; }
 grep -Eq '^(bash )?\./check$' "$src/.ci/run" || { echo ".ci/run does not run ./check"; exit 1; }
+# The picture's command, into a docs/ of the work copy.
+picture=$(block "## Seeing the machine (\`--dot\`)")
+test -n "$picture"
+mkdir -p "$work/docs"
+(cd "$work" && eval "$picture" > /dev/null && test -s docs/traffic_light.svg)
 
 compile=$(block "## Compiling the checker")
 test -n "$compile"
