@@ -10,6 +10,7 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -51,9 +52,8 @@ int firstHolding(const ModelView& view, const ViewState& state, const InputVecto
     return -1;
 }
 
-void checkInputs(const std::string& name)
+void checkInputs(const ModelView& view, const std::string& name)
 {
-    const ModelView& view = build_view();
     Analysis analysis = analyse(view);
     InputFinder finder(view);
     for (size_t s = 0; s < view.states.size(); s++) {
@@ -96,6 +96,54 @@ std::vector<std::string> filesIn(const std::string& dir, const std::string& pref
     return files;
 }
 
+std::string bits(unsigned v, int width)
+{
+    std::string s(width, '0');
+    for (int i = 0; i < width; i++)
+        s[width - 1 - i] = char('0' + (v >> i & 1));
+    return s;
+}
+
+// A small random model, built straight as a view: up to 3 signals of up to
+// 5 bits, symbols of OR-ed AND-terms with constants often at the ends.
+ModelView randomView(std::mt19937& rng)
+{
+    auto pick = [&](int n) { return static_cast<int>(rng() % n); };
+    ModelView v;
+    int nsig = 1 + pick(3);
+    for (int s = 0; s < nsig; s++)
+        v.signals.push_back(ViewSignal{"S" + std::to_string(s), 1 + pick(5), 0, 0});
+    int nsym = 1 + pick(6);
+    for (int k = 0; k < nsym; k++) {
+        ViewSymbol sym{"X" + std::to_string(k), {}, 0, 0};
+        for (int t = 0, nt = 1 + pick(2); t < nt; t++) {
+            sym.terms.emplace_back();
+            for (int c = 0, nc = 1 + pick(3); c < nc; c++) {
+                int s = pick(nsig), w = v.signals[s].width;
+                unsigned top = (1u << w) - 1, value = pick(3) == 0 ? (pick(2) ? top : 0) : rng() % (top + 1);
+                sym.terms.back().push_back(Comparison{s, static_cast<CmpOp>(pick(6)), bits(value, w)});
+            }
+        }
+        v.symbols.push_back(sym);
+    }
+    int nst = 1 + pick(3);
+    for (int s = 0; s < nst; s++)
+        v.states.push_back(ViewState{"Q" + std::to_string(s), {}, 0, 0});
+    for (int r = 0, nr = 1 + pick(12); r < nr; r++) {
+        int src = pick(nst);
+        v.states[src].rows.push_back(static_cast<int>(v.rows.size()));
+        v.rows.push_back(ViewRow{src, pick(nst), pick(10) == 0 ? -1 : pick(nsym), r + 1, 0});
+    }
+    return v;
+}
+
+TEST(AnalysisRandom, InputsOfRandomModels)
+{
+    std::mt19937 rng(12);
+    for (int round = 0; round < 3000; round++)
+        checkInputs(randomView(rng), "round " + std::to_string(round));
+}
+
 class AnalysisInputs : public ::testing::Test {
 protected:
     void SetUp() override { reset(); }
@@ -122,7 +170,7 @@ TEST_F(AnalysisInputs, DescriptionsOfTheRepository)
         parse();
         lexFree(f);
         if (!StateList.empty())
-            checkInputs(f);
+            checkInputs(build_view(), f);
     }
 }
 
@@ -134,7 +182,7 @@ TEST_F(AnalysisInputs, Kiss2Machines)
     for (const std::string& f : files) {
         reset();
         ASSERT_TRUE(read_kiss2(f));
-        checkInputs(f);
+        checkInputs(build_view(), f);
     }
 }
 
