@@ -113,11 +113,11 @@ def truth_tables(desc):
     total = 1 << bits
 
     def value_mask(sig, allowed):
-        """Vectors whose signal SIG takes a value in ALLOWED."""
+        """Vectors whose signal SIG takes a value in ALLOWED (runs lo..hi)."""
         off, width = offsets[sig], desc["signals"][sig]
         block = 0
-        for x in allowed:
-            block |= ((1 << (1 << off)) - 1) << (x << off)
+        for lo, hi in allowed:
+            block |= ((1 << ((hi - lo + 1) << off)) - 1) << (lo << off)
         period = 1 << (off + width)
         repeat = 0
         for k in range(total // period):
@@ -132,14 +132,25 @@ def truth_tables(desc):
             key = (sig, op, value)
             if key not in cache:
                 width = desc["signals"][sig]
-                cache[key] = value_mask(sig, [x for x in range(1 << width)
-                                              if simtest.compare(op, x, value)])
+                cache[key] = value_mask(sig, runs([x for x in range(1 << width)
+                                                   if simtest.compare(op, x, value)]))
             if conn == "OR":
                 holds |= term
                 term = None
             term = cache[key] if term is None else term & cache[key]
         tables[name] = holds | term
     return tables, (1 << total) - 1
+
+
+def runs(values):
+    """Ascending values as (lo, hi) runs of consecutive numbers."""
+    out = []
+    for x in values:
+        if out and out[-1][1] == x - 1:
+            out[-1][1] = x
+        else:
+            out.append([x, x])
+    return out
 
 
 def edit_distance(a, b):
