@@ -54,7 +54,7 @@ def run(argv):
     return proc.returncode, time.perf_counter() - start
 
 
-def run_measured(argv, work, env=None):
+def run_measured(argv, work, env=None, stderr=None):
     """Like run, and also returns the CPU seconds (user and system) and the
     peak resident memory in bytes. A child that Python starts itself
     inherits Python's own peak (Linux keeps it across exec), so the counts
@@ -64,13 +64,13 @@ def run_measured(argv, work, env=None):
         report = os.path.join(work, "time.out")
         start = time.perf_counter()
         proc = subprocess.run([TIME, "-f", "%M %U %S", "-o", report] + argv, env=env,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=stderr)
         wall = time.perf_counter() - start
         with open(report) as f:
             kb, user, system = f.read().split()[-3:]
         return proc.returncode, wall, float(user) + float(system), int(kb) * 1024
     start = time.perf_counter()
-    proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+    proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=stderr)
     _, status, usage = os.wait4(proc.pid, 0)
     wall = time.perf_counter() - start
     proc.returncode = os.waitstatus_to_exitcode(status)
@@ -174,6 +174,36 @@ def measure_hugepages(guardgen, result, runs):
     return statistics.median(walls), statistics.median(cpus), max(rsss)
 
 
+# --lint on the same descriptions may take at most this many times the plain run.
+MAX_LINT_RATIO = 3.0
+
+
+def time_lint(guardgen, result, runs):
+    """Median wall and CPU seconds of `guardgen --lint` on a case; it writes
+    no file and reports its findings on stderr (exit status 2)."""
+    walls, cpus = [], []
+    work = os.path.dirname(result["desc"])
+    for _ in range(runs):
+        status, wall, cpu, _ = run_measured([guardgen, "--lint", result["desc"]], work,
+                                          stderr=subprocess.DEVNULL)
+        if status not in (0, 2):
+            sys.exit("run.py: --lint failed on %s with status %d" % (result["desc"], status))
+        walls.append(wall)
+        cpus.append(cpu)
+    return statistics.median(walls), statistics.median(cpus)
+
+
+def print_lint(guardgen, results, runs):
+    print("| rows | plain wall s | --lint wall s | --lint cpu s | x plain |")
+    print("|-----:|-------------:|--------------:|-------------:|--------:|")
+    ratio = 0.0
+    for r in results:
+        wall, cpu = time_lint(guardgen, r, runs)
+        ratio = wall / r["wall"]
+        print("| {:,} | {:.3f} | {:.3f} | {:.3f} | {:.1f} |".format(r["rows"], r["wall"], wall, cpu, ratio))
+    return ratio
+
+
 def print_table(results):
     head = ("rows", "input MB", "output MB", "wall s", "cpu s", "peak RSS MB", "MB/s",
             "rows/s", "bytes/row", "floor s", "x floor", "mem s", "x (floor+mem)")
@@ -246,6 +276,8 @@ def main():
         print()
         print_table(results)
         print()
+        lint_ratio = print_lint(guardgen, results, a.runs)
+        print()
         small, big = results[-2], results[-1]
         scaling = (big["wall"] / big["rows"]) / (small["wall"] / small["rows"])
         actual, verdict = check_sum(big)
@@ -266,6 +298,7 @@ def main():
             ("within %.0fx of the I/O floor (aim)" % AIM_FLOOR_RATIO,
              big["wall"] / big["floor"] <= AIM_FLOOR_RATIO),
             ("1M output unchanged", verdict == "match"),
+            ("1M --lint <= %.0fx the plain run" % MAX_LINT_RATIO, lint_ratio <= MAX_LINT_RATIO),
         ]
         for what, ok in targets:
             print("%-4s %s" % ("ok" if ok else "MISS", what))
