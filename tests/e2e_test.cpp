@@ -45,13 +45,7 @@ std::string section(const std::string& vhd, const std::string& from, const std::
     return start == std::string::npos || end == std::string::npos ? "" : vhd.substr(start, end - start);
 }
 
-const char* twoStates = "@\n"
-                        "X0 = A == 0;\n"
-                        "X1 = A == 1 AND B == 0;\n"
-                        "#\n"
-                        "(S0, X1) : S1;\n"
-                        "(S1, X0) : S0;\n"
-                        "(S1, X1) : S1;\n";
+const char* const twoStates = twoStatesDescription;
 
 TEST(EndToEnd, TwoStateExampleIsWrittenByteForByte)
 {

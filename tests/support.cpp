@@ -91,3 +91,11 @@ Outcome runProgram(const std::vector<std::string>& argv, const std::string& cwd)
         _exit(127);
     });
 }
+
+const char* const twoStatesDescription = "@\n"
+                                          "X0 = A == 0;\n"
+                                          "X1 = A == 1 AND B == 0;\n"
+                                          "#\n"
+                                          "(S0, X1) : S1;\n"
+                                          "(S1, X0) : S0;\n"
+                                          "(S1, X1) : S1;\n";

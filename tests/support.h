@@ -25,6 +25,9 @@ public:
     const std::string dir;
 };
 
+// The description whose checker is stored as data/two_states.vhd.
+extern const char* const twoStatesDescription;
+
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);
 
