@@ -244,14 +244,6 @@ Prepared prepare(const ModelView& view, const std::vector<int>& which)
     return p;
 }
 
-// What a state's run gives back beyond the verdicts: where to find an
-// input for each row, and for no row.
-struct StateResult {
-    std::vector<RowVerdict> verdicts; // by position in the state
-    std::vector<int> witnessBox;      // by position: index of a region box, -1 none
-    bool complete = true;             // the leftover boxes are exact
-};
-
 // Decides the rows of one state with boxes. Reused from state to state, so
 // that its buffers are taken once.
 class StateRun {
@@ -264,7 +256,16 @@ public:
 
     uint64_t work = 0;
 
-    StateResult run(int state, uint64_t limit);
+    // What run gives back, by position in the state: each row's fate, the
+    // region box that holds an input for it (-1: none), and with EXPLAIN the
+    // earlier rows that shadow it, from shadowFirst[pos] in shadowPool up to
+    // a -1. Complete: the leftover boxes are exact.
+    std::vector<RowFate> fates;
+    std::vector<int> witnessBox;
+    std::vector<int> shadowFirst, shadowPool;
+    bool complete = true;
+
+    void run(int state, uint64_t limit, bool explain);
 
     // After run: a value for every signal, from the region box given
     // (-1: from the first leftover box).
@@ -476,15 +477,16 @@ bool StateRun::regionMeetsSymbol(int pos, std::pair<int, int> boxes)
     return false;
 }
 
-StateResult StateRun::run(int state, uint64_t budget)
+void StateRun::run(int state, uint64_t budget, bool explain)
 {
     limit = work + budget;
     const std::vector<int>& rows = view.states[state].rows;
-    StateResult res;
-    res.verdicts.resize(rows.size());
-    res.witnessBox.assign(rows.size(), -1);
+    fates.assign(rows.size(), RowFate::Undecided);
+    witnessBox.assign(rows.size(), -1);
+    shadowFirst.assign(rows.size(), -1);
+    shadowPool.clear();
     layout(state);
-    res.complete = buildTermBoxes(state);
+    complete = buildTermBoxes(state);
     remaining = universe;
     regions.clear();
     regionFirst.assign(rows.size(), 0);
@@ -497,15 +499,13 @@ StateResult StateRun::run(int state, uint64_t budget)
     termSigCount.push_back(0);
 
     for (size_t pos = 0; pos < rows.size(); pos++) {
-        RowVerdict& v = res.verdicts[pos];
         int sym = view.rows[rows[pos]].symbol;
         if (sym >= 0 && p.symbols[sym].count == 0) {
-            v.fate = RowFate::NeverHolds;
+            fates[pos] = RowFate::NeverHolds;
             continue;
         }
-        if (!res.complete || over()) {
-            res.complete = false;
-            v.fate = RowFate::Undecided;
+        if (!complete || over()) {
+            complete = false;
             continue;
         }
         std::pair<int, int> boxes = sym < 0 ? std::make_pair(always, 1) : symbolBoxes[sym];
@@ -523,32 +523,34 @@ StateResult StateRun::run(int state, uint64_t budget)
                 }
         regionCount[pos] = static_cast<int>(regions.size() / W) - regionFirst[pos];
         if (regionCount[pos] > 0) {
-            v.fate = RowFate::Fires;
-            res.witnessBox[pos] = regionFirst[pos];
+            fates[pos] = RowFate::Fires;
+            witnessBox[pos] = regionFirst[pos];
         } else if (over()) {
-            v.fate = RowFate::Undecided;
-            res.complete = false;
+            complete = false;
             continue;
         } else {
-            for (size_t q = 0; q < pos && !over(); q++)
+            size_t mark = shadowPool.size();
+            for (size_t q = 0; explain && q < pos && !over(); q++)
                 if (regionCount[q] > 0 && regionMeetsSymbol(static_cast<int>(q), boxes))
-                    v.shadowedBy.push_back(rows[q]);
+                    shadowPool.push_back(rows[q]);
             if (over()) {
-                v.shadowedBy.clear();
-                v.fate = RowFate::Undecided;
-                res.complete = false;
+                shadowPool.resize(mark);
+                complete = false;
                 continue;
             }
-            v.fate = RowFate::Shadowed;
+            if (explain) {
+                shadowFirst[pos] = static_cast<int>(mark);
+                shadowPool.push_back(-1);
+            }
+            fates[pos] = RowFate::Shadowed;
         }
         for (int t = boxes.first; t < boxes.first + boxes.second && !remaining.empty(); t++) {
             subtract(remaining, t, spare);
             remaining.swap(spare);
         }
         if (over())
-            res.complete = false;
+            complete = false;
     }
-    return res;
 }
 
 InputVector StateRun::input(int box) const
@@ -587,7 +589,18 @@ std::vector<int> allSymbols(const ModelView& view)
 
 } // namespace
 
-Analysis analyse(const ModelView& view)
+RowSpan Analysis::shadowedBy(int row) const
+{
+    if (shadowStart.empty() || fate[row] != RowFate::Shadowed)
+        return RowSpan{};
+    const int* first = shadowRows.data() + shadowStart[row];
+    const int* last = first;
+    while (*last >= 0)
+        last++;
+    return RowSpan{first, last};
+}
+
+Analysis analyse(const ModelView& view, bool explain)
 {
     Analysis a;
     std::vector<int> all = allSymbols(view);
@@ -596,17 +609,26 @@ Analysis analyse(const ModelView& view)
     for (size_t s = 0; s < all.size(); s++)
         a.symbolSatisfiable[s] = p.symbols[s].count > 0;
 
-    a.rows.resize(view.rows.size());
+    a.fate.resize(view.rows.size());
+    if (explain)
+        a.shadowStart.resize(view.rows.size(), -1);
     StateRun run(view, p);
     uint64_t runBudget = runBudgetBase + runBudgetPerRow * view.rows.size();
     for (size_t st = 0; st < view.states.size(); st++) {
         uint64_t left = run.work < runBudget ? runBudget - run.work : 0;
-        StateResult res = run.run(static_cast<int>(st), std::min(stateBudget, left));
+        run.run(static_cast<int>(st), std::min(stateBudget, left), explain);
         const std::vector<int>& rows = view.states[st].rows;
         for (size_t pos = 0; pos < rows.size(); pos++) {
-            a.rows[rows[pos]] = std::move(res.verdicts[pos]);
-            if (a.rows[rows[pos]].fate == RowFate::Undecided)
+            int r = rows[pos];
+            a.fate[r] = run.fates[pos];
+            if (a.fate[r] == RowFate::Undecided)
                 a.undecidedRows++;
+            if (run.shadowFirst[pos] >= 0) {
+                a.shadowStart[r] = static_cast<int>(a.shadowRows.size());
+                for (const int* by = run.shadowPool.data() + run.shadowFirst[pos]; *by >= 0; by++)
+                    a.shadowRows.push_back(*by);
+                a.shadowRows.push_back(-1);
+            }
         }
     }
 
@@ -622,7 +644,7 @@ Analysis analyse(const ModelView& view)
         int st = queue.front();
         queue.pop_front();
         for (int r : view.states[st].rows) {
-            RowFate f = a.rows[r].fate;
+            RowFate f = a.fate[r];
             int target = view.rows[r].target;
             if ((f == RowFate::Fires || f == RowFate::Undecided) && !a.reachable[target]) {
                 a.reachable[target] = true;
@@ -649,13 +671,13 @@ InputFinder::~InputFinder() = default;
 StateInputs InputFinder::inputs(int state)
 {
     StateRun& run = impl->run;
-    StateResult res = run.run(state, stateBudget);
+    run.run(state, stateBudget, false);
     StateInputs in;
-    in.rowInputs.resize(res.verdicts.size());
-    for (size_t pos = 0; pos < res.verdicts.size(); pos++)
-        if (res.witnessBox[pos] >= 0)
-            in.rowInputs[pos] = run.input(res.witnessBox[pos]);
-    if (res.complete && run.hasLeftover()) {
+    in.rowInputs.resize(run.fates.size());
+    for (size_t pos = 0; pos < run.fates.size(); pos++)
+        if (run.witnessBox[pos] >= 0)
+            in.rowInputs[pos] = run.input(run.witnessBox[pos]);
+    if (run.complete && run.hasLeftover()) {
         in.hasErrorInput = true;
         in.errorInput = run.input(-1);
     }

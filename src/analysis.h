@@ -11,26 +11,41 @@
 #include <string>
 #include <vector>
 
-enum class RowFate {
+enum class RowFate : unsigned char {
     Fires,      // some input makes this row the first of its state to hold
     Shadowed,   // its symbol can hold, but an earlier row always holds first
     NeverHolds, // its symbol is never '1'
     Undecided   // beyond the budget
 };
 
-struct RowVerdict {
-    RowFate fate = RowFate::Undecided;
-    std::vector<int> shadowedBy; // for Shadowed: earlier rows of the state that cover it
+// A run of row numbers.
+struct RowSpan {
+    const int* first = nullptr;
+    const int* last = nullptr;
+    const int* begin() const { return first; }
+    const int* end() const { return last; }
+    size_t size() const { return static_cast<size_t>(last - first); }
 };
 
+// One byte per row, so that a million rows cost a megabyte.
 struct Analysis {
     std::vector<bool> symbolSatisfiable; // by symbol
-    std::vector<RowVerdict> rows;        // by row
+    std::vector<RowFate> fate;           // by row
     std::vector<bool> reachable;         // by state, over rows that can fire
     size_t undecidedRows = 0;
+
+    // The earlier rows of its state that cover a Shadowed row, when the
+    // analysis was asked to explain; empty otherwise.
+    RowSpan shadowedBy(int row) const;
+
+    // For a Shadowed row r: its list starts at shadowRows[shadowStart[r]]
+    // and ends at the next -1.
+    std::vector<int> shadowStart, shadowRows;
 };
 
-Analysis analyse(const ModelView& view);
+// EXPLAIN: also find, for every shadowed row, the rows that shadow it
+// (lint and the testbench's header say them; the picture does not).
+Analysis analyse(const ModelView& view, bool explain = true);
 
 // One value per signal, in port order: binary digits, most significant first.
 using InputVector = std::vector<std::string>;

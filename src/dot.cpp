@@ -79,9 +79,9 @@ std::string condition(const ModelView& view, const ViewSymbol& symbol)
     return out;
 }
 
-bool canFire(const RowVerdict& verdict)
+bool canFire(RowFate fate)
 {
-    return verdict.fate == RowFate::Fires || verdict.fate == RowFate::Undecided;
+    return fate == RowFate::Fires || fate == RowFate::Undecided;
 }
 
 // What the picture shows, so that the legend explains only that.
@@ -176,7 +176,7 @@ void write_dot(const ModelView& view, const Analysis& analysis, const std::strin
     std::vector<Edge> edges(view.rows.size());
     for (size_t r = 0; r < view.rows.size(); r++) {
         const ViewRow& row = view.rows[r];
-        bool dead = !canFire(analysis.rows[r]);
+        bool dead = !canFire(analysis.fate[r]);
         edges[first[row.symbol + 1]++] = Edge{row.source, row.target, priority[r], dead};
         shown.deadRow |= dead;
         shown.unlabeled |= row.symbol < 0;

@@ -99,7 +99,7 @@ private:
     long spent = 0;
 };
 
-std::string rowLines(const ModelView& view, const std::vector<int>& rows)
+std::string rowLines(const ModelView& view, RowSpan rows)
 {
     std::vector<int> lines;
     for (int r : rows)
@@ -171,14 +171,17 @@ size_t lint(const ModelView& view, const Analysis& analysis)
     int firstUndecided = -1;
     for (size_t r = 0; r < view.rows.size(); r++) {
         const ViewRow& row = view.rows[r];
-        const RowVerdict& v = analysis.rows[r];
+        RowFate fate = analysis.fate[r];
+        if (fate == RowFate::Fires)
+            continue;
         std::string head = "Prechod ze stavu " + view.states[row.source].name + " se nikdy neuplatni, ";
-        if (v.fate == RowFate::Shadowed)
-            found.push_back(Finding{row.line, row.column, head + "vzdy plati drive " + rowLines(view, v.shadowedBy)});
-        else if (v.fate == RowFate::NeverHolds)
+        if (fate == RowFate::Shadowed)
+            found.push_back(Finding{row.line, row.column,
+                                    head + "vzdy plati drive " + rowLines(view, analysis.shadowedBy(int(r)))});
+        else if (fate == RowFate::NeverHolds)
             found.push_back(Finding{row.line, row.column,
                                     head + "vstupni symbol " + view.symbols[row.symbol].name + " neni nikdy 1"});
-        else if (v.fate == RowFate::Undecided && firstUndecided < 0)
+        else if (fate == RowFate::Undecided && firstUndecided < 0)
             firstUndecided = static_cast<int>(r);
     }
 

@@ -166,8 +166,9 @@ int main(int argc, char* argv[])
 
     const ModelView& view = build_view();
     Analysis analysis;
+    // The picture needs no account of which rows shadow which.
     if (opt.lint || opt.dot || opt.testbench)
-        analysis = analyse(view);
+        analysis = analyse(view, opt.lint || opt.testbench);
     size_t findings = opt.lint ? lint(view, analysis) : 0;
     if (writes) {
         instrukce_debugOut(fn_out);

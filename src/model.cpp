@@ -8,19 +8,17 @@
 
 namespace {
 
-struct NotedRow {
-    int source, target, symbol, line, column;
-};
-
 bool keepRows = false;
 std::vector<ViewSignal> signals;
 std::unordered_map<std::string, int> signalIndex;
 std::unordered_map<std::string, int> symbolIndex;
 std::vector<ViewSymbol> symbols;
 std::vector<std::vector<Comparison>> pendingTerms;
-std::vector<NotedRow> notedRows;
 std::vector<ReaderNote> notes;
+// The rows go straight into the view, with the tables' state numbers until
+// build_view turns them into positions: one copy of a million rows, not two.
 ModelView view;
+bool built = false;
 
 } // namespace
 
@@ -56,7 +54,7 @@ void model_row(int line, int column)
         return;
     const TState& last = StateList.back();
     int symbol = last.prechod.empty() ? -1 : symbolIndex.at(last.prechod);
-    notedRows.push_back(NotedRow{last_row_source(), last_row_target(), symbol, line, column});
+    view.rows.push_back(ViewRow{last_row_source(), last_row_target(), symbol, line, column});
 }
 
 void model_note(int line, int column, const std::string& text)
@@ -66,35 +64,47 @@ void model_note(int line, int column, const std::string& text)
 
 const ModelView& build_view()
 {
-    view = ModelView();
+    // The rows are renumbered in place, so a second call must not do it again.
+    if (built)
+        return view;
+    built = true;
     view.signals = signals;
     view.symbols = symbols;
+    view.states.clear();
+    view.notes = notes;
 
     // Table numbers to positions in the checker's state type.
     std::vector<int> order = state_type_order();
     std::vector<int> position(order.size());
+    std::vector<int> rowCount(order.size(), 0);
+    view.states.reserve(order.size());
     for (size_t i = 0; i < order.size(); i++) {
         position[order[i]] = static_cast<int>(i);
         view.states.push_back(ViewState{state_name(order[i]), {}, 0, 0});
     }
+    for (ViewRow& row : view.rows) {
+        row.source = position[row.source];
+        row.target = position[row.target];
+        rowCount[row.source]++;
+    }
+    // Each state's list takes its final size at once.
+    for (size_t s = 0; s < order.size(); s++)
+        view.states[s].rows.reserve(rowCount[s]);
     std::vector<bool> named(order.size(), false);
-    auto name = [&](int state, const NotedRow& row) {
+    auto name = [&](int state, const ViewRow& row) {
         if (!named[state]) {
             named[state] = true;
             view.states[state].line = row.line;
             view.states[state].column = row.column;
         }
     };
-    view.rows.reserve(notedRows.size());
-    for (const NotedRow& noted : notedRows) {
-        ViewRow row{position[noted.source], position[noted.target], noted.symbol, noted.line, noted.column};
-        name(row.source, noted);
-        name(row.target, noted);
-        view.states[row.source].rows.push_back(static_cast<int>(view.rows.size()));
-        view.rows.push_back(row);
+    for (size_t r = 0; r < view.rows.size(); r++) {
+        const ViewRow& row = view.rows[r];
+        name(row.source, row);
+        name(row.target, row);
+        view.states[row.source].rows.push_back(static_cast<int>(r));
     }
     view.start = view.rows.empty() ? 0 : view.rows.front().source;
-    view.notes = notes;
     return view;
 }
 
@@ -105,9 +115,9 @@ void clear_model()
     symbolIndex.clear();
     symbols.clear();
     pendingTerms.clear();
-    notedRows.clear();
     notes.clear();
     view = ModelView();
+    built = false;
 }
 
 const char* cmp_text(CmpOp op)

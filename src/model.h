@@ -73,7 +73,8 @@ void model_row(int line, int column);
 
 void model_note(int line, int column, const std::string& text);
 
-// Builds the view from the tables and the notes; call once after reading.
+// Builds the view from the tables and the notes after reading; later calls
+// give the same view.
 const ModelView& build_view();
 void clear_model();
 

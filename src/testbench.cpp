@@ -43,7 +43,7 @@ struct Writer {
 
 bool fires(const Writer& w, int row)
 {
-    return w.analysis.rows[row].fate == RowFate::Fires;
+    return w.analysis.fate[row] == RowFate::Fires;
 }
 
 void search(Writer& w)
@@ -238,8 +238,8 @@ void writeHeader(Writer& w, long long covered)
     for (int s : w.order)
         reachable[s] = true;
     for (size_t r = 0; r < v.rows.size(); r++) {
-        const RowVerdict& verdict = w.analysis.rows[r];
-        if (verdict.fate == RowFate::Fires && reachable[v.rows[r].source])
+        RowFate fate = w.analysis.fate[r];
+        if (fate == RowFate::Fires && reachable[v.rows[r].source])
             continue;
         put("--   row ");
         put(static_cast<long long>(r + 1));
@@ -248,14 +248,13 @@ void writeHeader(Writer& w, long long covered)
         put(", ");
         put(rowText(v, int(r)));
         put(": ");
-        put(fateText(verdict.fate));
-        if (verdict.fate == RowFate::Shadowed) {
-            const char* sep = " line ";
-            if (verdict.shadowedBy.size() > 1)
-                sep = " lines ";
-            for (int by : verdict.shadowedBy) {
+        put(fateText(fate));
+        if (fate == RowFate::Shadowed) {
+            RowSpan by = w.analysis.shadowedBy(int(r));
+            const char* sep = by.size() > 1 ? " lines " : " line ";
+            for (int row : by) {
                 put(sep);
-                put(v.rows[by].line);
+                put(v.rows[row].line);
                 sep = ", ";
             }
         }

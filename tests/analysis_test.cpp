@@ -63,7 +63,7 @@ void checkInputs(const ModelView& view, const std::string& name)
         for (size_t k = 0; k < state.rows.size(); k++) {
             int r = state.rows[k];
             const InputVector& in = inputs.rowInputs[k];
-            bool fires = analysis.rows[r].fate == RowFate::Fires;
+            bool fires = analysis.fate[r] == RowFate::Fires;
             // Without signals the one input there is is empty too.
             if (!view.signals.empty()) {
                 ASSERT_EQ(!in.empty(), fires) << name << " line " << view.rows[r].line;
