@@ -244,13 +244,60 @@ Prepared prepare(const ModelView& view, const std::vector<int>& which)
     return p;
 }
 
+// A list of boxes of W words each in one buffer that only grows, so that
+// a run takes its memory once and a box is a pointer, not a vector.
+class BoxList {
+public:
+    void reset(size_t width)
+    {
+        W = width;
+        n = 0;
+    }
+    size_t size() const { return n; }
+    uint64_t* at(size_t i) { return buf.data() + i * W; }
+    const uint64_t* at(size_t i) const { return buf.data() + i * W; }
+    // A new box at the end; earlier pointers may move.
+    uint64_t* push()
+    {
+        if ((n + 1) * W > buf.size())
+            buf.resize(std::max(buf.size() * 2, (n + 1) * W));
+        return at(n++);
+    }
+    uint64_t* push(const uint64_t* box)
+    {
+        uint64_t* b = push();
+        std::copy_n(box, W, b);
+        return b;
+    }
+    void pop() { n--; }
+    void swap(BoxList& other)
+    {
+        buf.swap(other.buf);
+        std::swap(n, other.n);
+    }
+
+private:
+    std::vector<uint64_t> buf;
+    size_t W = 1, n = 0;
+};
+
+// One word of a term's test: the term's atoms (bits) within one word of a
+// signal's field (mask). A box meets the term when, for every signal the
+// term narrows, some word of that signal's field has a bit in common with
+// the term; last marks the last word of a signal.
+struct Check {
+    int word;
+    bool last;
+    uint64_t bits, mask;
+};
+
 // Decides the rows of one state with boxes. Reused from state to state, so
 // that its buffers are taken once.
 class StateRun {
 public:
     StateRun(const ModelView& view, const Prepared& prepared)
         : view(view), p(prepared), localOf(view.signals.size(), -1),
-          symbolStamp(view.symbols.size(), -1), symbolBoxes(view.symbols.size())
+          symbolStamp(view.symbols.size(), -1), symbolTerms(view.symbols.size())
     {
     }
 
@@ -267,10 +314,10 @@ public:
 
     void run(int state, uint64_t limit, bool explain);
 
-    // After run: a value for every signal, from the region box given
-    // (-1: from the first leftover box).
-    InputVector input(int box) const;
-    bool hasLeftover() const { return !remaining.empty(); }
+    // After run: the signals that are not zero in the region box given
+    // (-1: the first leftover box), in port order.
+    void input(int box, std::vector<InputValue>& out) const;
+    bool hasLeftover() const { return remaining.size() > 0; }
 
 private:
     const ModelView& view;
@@ -283,27 +330,35 @@ private:
     std::vector<int> sigs;    // local -> signal
     std::vector<int> cutStart, cutCount;
     std::vector<int> cuts;
-    std::vector<std::pair<int, int>> scratchPairs;
-    std::vector<int> offset, words;
+    std::vector<uint64_t> keys;
+    // A box is one bit string: each local signal a field of cutCount bits
+    // from fieldStart, packed end to end (a field of up to 64 bits within
+    // one word), so that a state of twenty narrow signals copies a word or
+    // two per box, not twenty. The words a field touches, with the field's
+    // bits in each, are its segments.
+    std::vector<int> fieldStart, segStart, segCount, segWord;
+    std::vector<uint64_t> segMask;
     size_t W = 0;
-    std::vector<uint64_t> universe;
+    std::vector<uint64_t> universe, scratch, cur;
 
-    // Term boxes: W words each, and the local signals each narrows.
-    std::vector<uint64_t> termWords;
-    std::vector<int> termSigStart, termSigCount, termSigPool;
+    // Each term of the state's symbols as its checks, from checkStart[t] to
+    // checkStart[t + 1].
+    std::vector<Check> checks;
+    std::vector<int> checkStart;
     std::vector<int> symbolStamp;
-    std::vector<std::pair<int, int>> symbolBoxes; // first term box, count
+    std::vector<std::pair<int, int>> symbolTerms; // first term, count
     int stamp = 0;
 
-    std::vector<uint64_t> remaining, spare, regions;
+    BoxList remaining, spare, regions;
     std::vector<int> regionFirst, regionCount; // per row position
 
     bool over() const { return work > limit; }
     void layout(int state);
-    bool buildTermBoxes(int state);
+    bool buildTerms(int state);
+    int addTerm(const Term& term);
     bool meets(const uint64_t* box, int t);
-    void subtract(const std::vector<uint64_t>& from, int t, std::vector<uint64_t>& out);
-    bool regionMeetsSymbol(int pos, std::pair<int, int> boxes);
+    void subtract(const BoxList& from, int t, BoxList& out);
+    bool regionMeetsSymbol(int pos, std::pair<int, int> terms);
 };
 
 // Collects the state's signals and cuts each one's atoms where a
@@ -313,8 +368,9 @@ void StateRun::layout(int state)
     for (int s : sigs)
         localOf[s] = -1;
     sigs.clear();
-    std::vector<std::pair<int, int>>& pairs = scratchPairs;
-    pairs.clear();
+    keys.clear();
+    // (local signal, cut) as one number, so that sorting compares integers.
+    auto key = [](int ls, int cut) { return uint64_t(ls) << 32 | uint32_t(cut); };
     for (int r : view.states[state].rows) {
         int sym = view.rows[r].symbol;
         if (sym < 0)
@@ -327,55 +383,99 @@ void StateRun::layout(int state)
                 if (localOf[con.signal] < 0) {
                     localOf[con.signal] = static_cast<int>(sigs.size());
                     sigs.push_back(con.signal);
-                    pairs.emplace_back(localOf[con.signal], 0);
+                    keys.push_back(key(localOf[con.signal], 0));
                 }
                 int ls = localOf[con.signal], n = p.signals[con.signal].count();
                 for (int k = con.first; k < con.first + con.count; k++) {
-                    pairs.emplace_back(ls, p.spans[k].lo);
+                    keys.push_back(key(ls, p.spans[k].lo));
                     if (p.spans[k].hi + 1 < n)
-                        pairs.emplace_back(ls, p.spans[k].hi + 1);
+                        keys.push_back(key(ls, p.spans[k].hi + 1));
                 }
             }
         }
     }
-    std::sort(pairs.begin(), pairs.end());
-    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     size_t n = sigs.size();
     cutStart.assign(n, 0);
     cutCount.assign(n, 0);
     cuts.clear();
-    for (const auto& pc : pairs) {
-        if (cutCount[pc.first] == 0)
-            cutStart[pc.first] = static_cast<int>(cuts.size());
-        cutCount[pc.first]++;
-        cuts.push_back(pc.second);
+    for (uint64_t k : keys) {
+        int ls = static_cast<int>(k >> 32);
+        if (cutCount[ls] == 0)
+            cutStart[ls] = static_cast<int>(cuts.size());
+        cutCount[ls]++;
+        cuts.push_back(static_cast<int>(k & 0xffffffffu));
     }
-    offset.assign(n, 0);
-    words.assign(n, 0);
-    W = 0;
+    fieldStart.assign(n, 0);
+    segStart.assign(n, 0);
+    segCount.assign(n, 0);
+    segWord.clear();
+    segMask.clear();
+    size_t bits = 0;
     for (size_t i = 0; i < n; i++) {
-        offset[i] = static_cast<int>(W);
-        words[i] = (cutCount[i] + 63) / 64;
-        W += words[i];
+        size_t width = cutCount[i];
+        if (width <= 64 && bits % 64 + width > 64)
+            bits += 64 - bits % 64;
+        fieldStart[i] = static_cast<int>(bits);
+        segStart[i] = static_cast<int>(segWord.size());
+        size_t lo = bits, hi = bits + width - 1;
+        for (size_t w = lo / 64; w <= hi / 64; w++) {
+            uint64_t mask = ~uint64_t(0);
+            if (w == lo / 64)
+                mask &= ~uint64_t(0) << (lo % 64);
+            if (w == hi / 64 && hi % 64 != 63)
+                mask &= (uint64_t(1) << (hi % 64 + 1)) - 1;
+            segWord.push_back(static_cast<int>(w));
+            segMask.push_back(mask);
+        }
+        segCount[i] = static_cast<int>(segWord.size()) - segStart[i];
+        bits = hi + 1;
     }
     // A state whose symbols narrow no signal still needs a box of one
     // word, so that a list of boxes can count them.
-    universe.assign(std::max<size_t>(W, 1), 0);
-    if (W == 0)
-        universe[0] = 1;
-    W = universe.size();
+    W = std::max<size_t>((bits + 63) / 64, 1);
+    universe.assign(W, 0);
     for (size_t i = 0; i < n; i++)
-        setRange(universe.data() + offset[i], 0, cutCount[i] - 1);
+        for (int g = segStart[i]; g < segStart[i] + segCount[i]; g++)
+            universe[segWord[g]] |= segMask[g];
+    if (bits == 0)
+        universe[0] = 1;
+    scratch.assign(W, 0);
+    cur.assign(W, 0);
+}
+
+// The checks of one term; returns its number.
+int StateRun::addTerm(const Term& term)
+{
+    for (int c = term.first; c < term.first + term.count; c++) {
+        const Constraint& con = p.constraints[c];
+        int ls = localOf[con.signal];
+        const int* cb = cuts.data() + cutStart[ls];
+        const int* ce = cb + cutCount[ls];
+        for (int k = con.first; k < con.first + con.count; k++) {
+            int lo = static_cast<int>(std::lower_bound(cb, ce, p.spans[k].lo) - cb);
+            int hi = static_cast<int>(std::lower_bound(cb, ce, p.spans[k].hi + 1) - cb) - 1;
+            setRange(scratch.data(), fieldStart[ls] + lo, fieldStart[ls] + hi);
+        }
+        int last = segStart[ls] + segCount[ls] - 1;
+        for (int g = segStart[ls]; g <= last; g++) {
+            int w = segWord[g];
+            checks.push_back(Check{w, g == last, scratch[w] & segMask[g], segMask[g]});
+            scratch[w] = 0;
+        }
+    }
+    checkStart.push_back(static_cast<int>(checks.size()));
+    work += term.count;
+    return static_cast<int>(checkStart.size()) - 2;
 }
 
 // False when the budget ran out first.
-bool StateRun::buildTermBoxes(int state)
+bool StateRun::buildTerms(int state)
 {
     stamp++;
-    termWords.clear();
-    termSigStart.clear();
-    termSigCount.clear();
-    termSigPool.clear();
+    checks.clear();
+    checkStart.assign(1, 0);
     for (int r : view.states[state].rows) {
         int sym = view.rows[r].symbol;
         if (sym < 0 || symbolStamp[sym] == stamp)
@@ -384,93 +484,73 @@ bool StateRun::buildTermBoxes(int state)
             return false;
         symbolStamp[sym] = stamp;
         const PreparedSymbol& ps = p.symbols[sym];
-        symbolBoxes[sym] = {static_cast<int>(termSigStart.size()), ps.count};
-        for (int t = ps.first; t < ps.first + ps.count; t++) {
-            const Term& term = p.terms[t];
-            size_t base = termWords.size();
-            termWords.insert(termWords.end(), universe.begin(), universe.end());
-            termSigStart.push_back(static_cast<int>(termSigPool.size()));
-            termSigCount.push_back(term.count);
-            for (int c = term.first; c < term.first + term.count; c++) {
-                const Constraint& con = p.constraints[c];
-                int ls = localOf[con.signal];
-                termSigPool.push_back(ls);
-                uint64_t* w = termWords.data() + base + offset[ls];
-                std::fill(w, w + words[ls], 0);
-                const int* cb = cuts.data() + cutStart[ls];
-                const int* ce = cb + cutCount[ls];
-                for (int k = con.first; k < con.first + con.count; k++) {
-                    int lo = static_cast<int>(std::lower_bound(cb, ce, p.spans[k].lo) - cb);
-                    int hi = static_cast<int>(std::lower_bound(cb, ce, p.spans[k].hi + 1) - cb) - 1;
-                    setRange(w, lo, hi);
-                }
-            }
-            work += W;
-        }
+        symbolTerms[sym] = {static_cast<int>(checkStart.size()) - 1, ps.count};
+        for (int t = ps.first; t < ps.first + ps.count; t++)
+            addTerm(p.terms[t]);
     }
     return true;
 }
 
 bool StateRun::meets(const uint64_t* box, int t)
 {
-    const uint64_t* tw = termWords.data() + size_t(t) * W;
-    const int* ls = termSigPool.data() + termSigStart[t];
-    for (int i = 0; i < termSigCount[t]; i++) {
-        int o = offset[ls[i]], n = words[ls[i]];
-        work += n;
-        bool any = false;
-        for (int k = 0; k < n && !any; k++)
-            any = (box[o + k] & tw[o + k]) != 0;
-        if (!any)
-            return false;
+    const Check* c = checks.data() + checkStart[t];
+    const Check* end = checks.data() + checkStart[t + 1];
+    work += end - c;
+    uint64_t any = 0;
+    for (; c != end; ++c) {
+        any |= box[c->word] & c->bits;
+        if (c->last) {
+            if (!any)
+                return false;
+            any = 0;
+        }
     }
     return true;
 }
 
-// out = every box of from with term box t taken out, as disjoint boxes.
-void StateRun::subtract(const std::vector<uint64_t>& from, int t, std::vector<uint64_t>& out)
+// out = every box of from with term t taken out, as disjoint boxes.
+void StateRun::subtract(const BoxList& from, int t, BoxList& out)
 {
-    out.clear();
-    const uint64_t* tw = termWords.data() + size_t(t) * W;
-    const int* ls = termSigPool.data() + termSigStart[t];
-    for (size_t b = 0; b < from.size() && !over(); b += W) {
-        const uint64_t* box = from.data() + b;
+    out.reset(W);
+    const Check* first = checks.data() + checkStart[t];
+    const Check* end = checks.data() + checkStart[t + 1];
+    for (size_t b = 0; b < from.size() && !over(); b++) {
+        const uint64_t* box = from.at(b);
         if (!meets(box, t)) {
-            out.insert(out.end(), box, box + W);
+            out.push(box);
             work += W;
             continue;
         }
         // The part outside the term on the i-th signal it narrows, inside
-        // it on the ones before.
-        size_t cur = out.size();
-        out.insert(out.end(), box, box + W);
-        for (int i = 0; i < termSigCount[t]; i++) {
-            int o = offset[ls[i]], n = words[ls[i]];
-            size_t piece = out.size();
-            out.resize(piece + W);
-            std::copy_n(out.data() + cur, W, out.data() + piece);
-            bool any = false;
-            for (int k = 0; k < n; k++) {
-                out[piece + o + k] &= ~tw[o + k];
-                any = any || out[piece + o + k] != 0;
-                out[cur + o + k] &= tw[o + k];
+        // it on the ones before; what is left inside on all of them is the
+        // term's own and goes.
+        std::copy_n(box, W, cur.data());
+        uint64_t* piece = nullptr;
+        uint64_t any = 0;
+        for (const Check* c = first; c != end; ++c) {
+            if (!piece) {
+                piece = out.push(cur.data());
+                any = 0;
+                work += W;
             }
-            work += 2 * W;
-            if (!any)
-                out.resize(piece);
+            piece[c->word] &= ~c->bits;
+            any |= piece[c->word] & c->mask;
+            cur[c->word] &= c->bits | ~c->mask;
+            if (c->last) {
+                if (!any)
+                    out.pop();
+                piece = nullptr;
+            }
         }
-        // What is left of the box lies inside the term: drop it. The
-        // pieces after it move down one place.
-        out.erase(out.begin() + cur, out.begin() + cur + W);
     }
 }
 
-// True when the region of the row at pos meets a symbol's boxes.
-bool StateRun::regionMeetsSymbol(int pos, std::pair<int, int> boxes)
+// True when the region of the row at pos meets a symbol's terms.
+bool StateRun::regionMeetsSymbol(int pos, std::pair<int, int> terms)
 {
     for (int b = 0; b < regionCount[pos]; b++) {
-        const uint64_t* box = regions.data() + (size_t(regionFirst[pos]) + b) * W;
-        for (int t = boxes.first; t < boxes.first + boxes.second; t++)
+        const uint64_t* box = regions.at(size_t(regionFirst[pos]) + b);
+        for (int t = terms.first; t < terms.first + terms.second; t++)
             if (meets(box, t))
                 return true;
     }
@@ -486,17 +566,15 @@ void StateRun::run(int state, uint64_t budget, bool explain)
     shadowFirst.assign(rows.size(), -1);
     shadowPool.clear();
     layout(state);
-    complete = buildTermBoxes(state);
-    remaining = universe;
-    regions.clear();
+    complete = buildTerms(state);
+    remaining.reset(W);
+    remaining.push(universe.data());
+    regions.reset(W);
     regionFirst.assign(rows.size(), 0);
     regionCount.assign(rows.size(), 0);
-    // A row without a symbol: one term that always holds, kept as a box
-    // that narrows nothing.
-    int always = static_cast<int>(termSigStart.size());
-    termWords.insert(termWords.end(), universe.begin(), universe.end());
-    termSigStart.push_back(static_cast<int>(termSigPool.size()));
-    termSigCount.push_back(0);
+    // A row without a symbol: one term without checks, which every box meets.
+    int always = static_cast<int>(checkStart.size()) - 1;
+    checkStart.push_back(static_cast<int>(checks.size()));
 
     for (size_t pos = 0; pos < rows.size(); pos++) {
         int sym = view.rows[rows[pos]].symbol;
@@ -508,20 +586,18 @@ void StateRun::run(int state, uint64_t budget, bool explain)
             complete = false;
             continue;
         }
-        std::pair<int, int> boxes = sym < 0 ? std::make_pair(always, 1) : symbolBoxes[sym];
+        std::pair<int, int> terms = sym < 0 ? std::make_pair(always, 1) : symbolTerms[sym];
         // The row's region: the leftover inputs where its symbol holds.
-        regionFirst[pos] = static_cast<int>(regions.size() / W);
-        for (size_t b = 0; b < remaining.size() && !over(); b += W)
-            for (int t = boxes.first; t < boxes.first + boxes.second; t++)
-                if (meets(remaining.data() + b, t)) {
-                    size_t at = regions.size();
-                    regions.insert(regions.end(), remaining.begin() + b, remaining.begin() + b + W);
-                    const uint64_t* tw = termWords.data() + size_t(t) * W;
-                    for (size_t k = 0; k < W; k++)
-                        regions[at + k] &= tw[k];
+        regionFirst[pos] = static_cast<int>(regions.size());
+        for (size_t b = 0; b < remaining.size() && !over(); b++)
+            for (int t = terms.first; t < terms.first + terms.second; t++)
+                if (meets(remaining.at(b), t)) {
+                    uint64_t* region = regions.push(remaining.at(b));
+                    for (int c = checkStart[t]; c < checkStart[t + 1]; c++)
+                        region[checks[c].word] &= checks[c].bits | ~checks[c].mask;
                     work += W;
                 }
-        regionCount[pos] = static_cast<int>(regions.size() / W) - regionFirst[pos];
+        regionCount[pos] = static_cast<int>(regions.size()) - regionFirst[pos];
         if (regionCount[pos] > 0) {
             fates[pos] = RowFate::Fires;
             witnessBox[pos] = regionFirst[pos];
@@ -531,7 +607,7 @@ void StateRun::run(int state, uint64_t budget, bool explain)
         } else {
             size_t mark = shadowPool.size();
             for (size_t q = 0; explain && q < pos && !over(); q++)
-                if (regionCount[q] > 0 && regionMeetsSymbol(static_cast<int>(q), boxes))
+                if (regionCount[q] > 0 && regionMeetsSymbol(static_cast<int>(q), terms))
                     shadowPool.push_back(rows[q]);
             if (over()) {
                 shadowPool.resize(mark);
@@ -544,7 +620,7 @@ void StateRun::run(int state, uint64_t budget, bool explain)
             }
             fates[pos] = RowFate::Shadowed;
         }
-        for (int t = boxes.first; t < boxes.first + boxes.second && !remaining.empty(); t++) {
+        for (int t = terms.first; t < terms.first + terms.second && remaining.size() > 0; t++) {
             subtract(remaining, t, spare);
             remaining.swap(spare);
         }
@@ -553,30 +629,28 @@ void StateRun::run(int state, uint64_t budget, bool explain)
     }
 }
 
-InputVector StateRun::input(int box) const
+void StateRun::input(int box, std::vector<InputValue>& out) const
 {
-    const uint64_t* b = box < 0 ? remaining.data() : regions.data() + size_t(box) * W;
-    InputVector in(view.signals.size());
+    const uint64_t* b = box < 0 ? remaining.at(0) : regions.at(box);
+    out.clear();
     for (size_t s = 0; s < view.signals.size(); s++) {
         int ls = localOf[s];
-        if (ls < 0) {
-            in[s].assign(view.signals[s].width, '0');
+        if (ls < 0)
             continue;
-        }
-        int atom = 0;
-        while ((b[offset[ls] + atom / 64] >> (atom % 64) & 1) == 0)
+        int atom = fieldStart[ls];
+        while ((b[atom / 64] >> (atom % 64) & 1) == 0)
             atom++;
+        atom -= fieldStart[ls];
         const SignalAtoms& atoms = p.signals[s];
         int global = cuts[cutStart[ls] + atom];
         int rank = atoms.rank[global];
-        if (atoms.point[global])
-            in[s] = *atoms.constants[rank];
-        else if (rank < 0)
-            in[s].assign(view.signals[s].width, '0');
-        else
-            in[s] = successor(*atoms.constants[rank]);
+        // The gap below the first constant starts at zero.
+        if (rank < 0)
+            continue;
+        if (atoms.point[global] && allDigits(*atoms.constants[rank], '0'))
+            continue;
+        out.push_back(InputValue{static_cast<int>(s), atoms.constants[rank], !atoms.point[global]});
     }
-    return in;
 }
 
 std::vector<int> allSymbols(const ModelView& view)
@@ -662,24 +736,36 @@ struct InputFinder::Impl {
     const ModelView& view;
     Prepared p;
     StateRun run;
+    StateInputs in;
 };
 
 InputFinder::InputFinder(const ModelView& view) : impl(new Impl(view)) {}
 
 InputFinder::~InputFinder() = default;
 
-StateInputs InputFinder::inputs(int state)
+const StateInputs& InputFinder::inputs(int state)
 {
     StateRun& run = impl->run;
+    StateInputs& in = impl->in;
     run.run(state, stateBudget, false);
-    StateInputs in;
-    in.rowInputs.resize(run.fates.size());
-    for (size_t pos = 0; pos < run.fates.size(); pos++)
-        if (run.witnessBox[pos] >= 0)
-            in.rowInputs[pos] = run.input(run.witnessBox[pos]);
-    if (run.complete && run.hasLeftover()) {
-        in.hasErrorInput = true;
-        in.errorInput = run.input(-1);
+    size_t n = run.fates.size();
+    in.fires.assign(n, false);
+    in.rowInputs.resize(n);
+    for (size_t pos = 0; pos < n; pos++) {
+        in.rowInputs[pos].clear();
+        if (run.witnessBox[pos] >= 0) {
+            in.fires[pos] = true;
+            run.input(run.witnessBox[pos], in.rowInputs[pos]);
+        }
     }
+    in.hasErrorInput = run.complete && run.hasLeftover();
+    in.errorInput.clear();
+    if (in.hasErrorInput)
+        run.input(-1, in.errorInput);
     return in;
+}
+
+std::string input_bits(const InputValue& value)
+{
+    return value.above ? successor(*value.constant) : *value.constant;
 }

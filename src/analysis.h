@@ -47,18 +47,29 @@ struct Analysis {
 // (lint and the testbench's header say them; the picture does not).
 Analysis analyse(const ModelView& view, bool explain = true);
 
-// One value per signal, in port order: binary digits, most significant first.
-using InputVector = std::vector<std::string>;
+// One signal's value in an input: a constant of the description, or (with
+// above) the value just above that constant.
+struct InputValue {
+    int signal;
+    const std::string* constant;
+    bool above;
+};
+
+// An input: the signals that are not zero, in port order.
+using Input = std::vector<InputValue>;
+
+// The value's binary digits, as wide as its signal.
+std::string input_bits(const InputValue& value);
 
 // Inputs for one state at a time, computed on demand so that a run keeps
-// no input per row: for each of its rows (in priority order) one that makes
-// it the first to hold, empty where it cannot fire (without signals the one
-// input there is is empty too); and one input where no row holds, if there
-// is such an input.
+// no input per row: for each of its rows (in priority order) whether some
+// input makes it the first to hold, and then one such input; and one input
+// where no row holds, if there is such an input.
 struct StateInputs {
-    std::vector<InputVector> rowInputs;
+    std::vector<bool> fires;
+    std::vector<Input> rowInputs;
     bool hasErrorInput = false;
-    InputVector errorInput;
+    Input errorInput;
 };
 
 class InputFinder {
@@ -67,7 +78,8 @@ public:
     ~InputFinder();
     InputFinder(const InputFinder&) = delete;
     InputFinder& operator=(const InputFinder&) = delete;
-    StateInputs inputs(int state);
+    // Valid until the next call.
+    const StateInputs& inputs(int state);
 
 private:
     struct Impl;

@@ -7,7 +7,6 @@
 
 #include "output.h"
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -132,10 +131,11 @@ void putState(const ModelView& view, const Analysis& analysis, int s)
 
 // A row as the picture needs it, gathered in one pass over the rows so
 // that writing them by symbol reads memory in order.
+// Twelve bytes: a million rows make a million edges.
 struct Edge {
     int source, target;
-    int priority; // 0: the only row of its state, no prefix
-    bool dead;    // can never fire
+    unsigned priority : 31; // 0: the only row of its state, no prefix
+    unsigned dead : 1;      // can never fire
 };
 
 void putEdge(const ModelView& view, const Edge& edge, int symbol)
@@ -146,9 +146,8 @@ void putEdge(const ModelView& view, const Edge& edge, int symbol)
     putQuoted(view.states[edge.target].name);
     put(" [label=\"");
     if (edge.priority > 0) {
-        char digits[16];
-        int n = std::snprintf(digits, sizeof digits, "%d: ", edge.priority);
-        put(std::string_view(digits, n));
+        put(static_cast<long long>(edge.priority));
+        put(": ");
     }
     put(symbol < 0 ? std::string_view("(vzdy)") : std::string_view(view.symbols[symbol].name));
     put(edge.dead ? "\" style=dashed color=grey fontcolor=grey];\n" : "\"];\n");
@@ -158,16 +157,15 @@ void putEdge(const ModelView& view, const Edge& edge, int symbol)
 
 void write_dot(const ModelView& view, const Analysis& analysis, const std::string& path)
 {
-    // Priorities (0 where a state has one row), then the rows bucketed by
-    // symbol; slot 0 holds the rows without one, slot k + 1 symbol k.
-    std::vector<int> priority(view.rows.size());
+    // The rows bucketed by symbol: slot 0 holds the rows without one, slot
+    // k + 1 symbol k. A state's rows come in priority order, so counting
+    // them as they come gives each its priority (0 where a state has one).
     Shown shown;
     for (const ViewState& state : view.states) {
-        for (size_t k = 0; k < state.rows.size(); k++)
-            priority[state.rows[k]] = state.rows.size() > 1 ? static_cast<int>(k) + 1 : 0;
         shown.errorState |= state.rows.empty();
         shown.priorities |= state.rows.size() > 1;
     }
+    std::vector<int> seen(view.states.size(), 0);
     std::vector<int> first(view.symbols.size() + 2, 0);
     for (const ViewRow& row : view.rows)
         first[row.symbol + 2]++;
@@ -177,7 +175,8 @@ void write_dot(const ModelView& view, const Analysis& analysis, const std::strin
     for (size_t r = 0; r < view.rows.size(); r++) {
         const ViewRow& row = view.rows[r];
         bool dead = !canFire(analysis.fate[r]);
-        edges[first[row.symbol + 1]++] = Edge{row.source, row.target, priority[r], dead};
+        unsigned priority = view.states[row.source].rows.size() > 1 ? ++seen[row.source] : 0;
+        edges[first[row.symbol + 1]++] = Edge{row.source, row.target, priority, dead};
         shown.deadRow |= dead;
         shown.unlabeled |= row.symbol < 0;
     }

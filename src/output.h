@@ -37,9 +37,19 @@ inline void put(std::string_view text)
     outLen += text.size();
 }
 
+// Digits straight into the buffer: writers put a number or two per row.
 inline void put(long long number)
 {
-    put(std::to_string(number));
+    char digits[24];
+    char* end = digits + sizeof digits;
+    char* p = end;
+    unsigned long long n = number < 0 ? 0 - static_cast<unsigned long long>(number) : number;
+    do
+        *--p = static_cast<char>('0' + n % 10);
+    while (n /= 10);
+    if (number < 0)
+        *--p = '-';
+    put(std::string_view(p, static_cast<size_t>(end - p)));
 }
 
 #endif

@@ -36,7 +36,6 @@ struct Writer {
     std::vector<int> order;     // reachable states in search order
     std::vector<std::unordered_map<std::string, int>> wideValues; // by signal
     int valueCount = 0;
-    std::string body;           // the steps of the state being planned
     int current = -1;           // the checker's state at this point of the plan
     long long rowsTaken = 0, errorChecks = 0;
 };
@@ -66,98 +65,127 @@ void search(Writer& w)
 }
 
 // "(SOURCE, SYMBOL) : TARGET" as the description writes the row.
-std::string rowText(const ModelView& v, int r)
+void putRowText(const ModelView& v, int r)
 {
     const ViewRow& row = v.rows[r];
-    std::string text = "(" + v.states[row.source].name;
-    if (row.symbol >= 0)
-        text += ", " + v.symbols[row.symbol].name;
-    return text + ") : " + v.states[row.target].name;
+    put("(");
+    put(v.states[row.source].name);
+    if (row.symbol >= 0) {
+        put(", ");
+        put(v.symbols[row.symbol].name);
+    }
+    put(") : ");
+    put(v.states[row.target].name);
 }
 
-// The literal of one value: a bit, a string, or the name of a constant
-// declared (in DECL) the first time a wide value is seen.
-std::string literal(Writer& w, int signal, const std::string& bits, std::string& decl)
+size_t widthOf(const Writer& w, const InputValue& value)
 {
-    if (bits.size() == 1)
-        return "'" + bits + "'";
-    if (bits.size() <= WIDE)
-        return "\"" + bits + "\"";
-    auto found = w.wideValues[signal].emplace(bits, w.valueCount);
-    std::string name = "VALUE_" + std::to_string(found.first->second);
-    if (found.second) {
-        w.valueCount++;
-        decl += "    -- a value of " + w.view.signals[signal].name + "\n";
-        decl += "    constant " + name + " : std_logic_vector(" + std::to_string(bits.size() - 1) +
-                " downto 0) :=\n      \"" + bits + "\";\n";
+    return static_cast<size_t>(w.view.signals[value.signal].width);
+}
+
+// Declares, before the procedure that uses them, a constant for each wide
+// value of the input not seen before.
+void declareWide(Writer& w, const Input& in)
+{
+    for (const InputValue& value : in) {
+        if (widthOf(w, value) <= WIDE)
+            continue;
+        std::string bits = input_bits(value);
+        auto found = w.wideValues[value.signal].emplace(bits, w.valueCount);
+        if (!found.second)
+            continue;
+        put("    -- a value of ");
+        put(w.view.signals[value.signal].name);
+        put("\n    constant VALUE_");
+        put(w.valueCount++);
+        put(" : std_logic_vector(");
+        put(static_cast<long long>(bits.size() - 1));
+        put(" downto 0) :=\n      \"");
+        put(bits);
+        put("\";\n");
     }
-    return name;
+}
+
+// The digits of a value, without building a string: the value just above
+// a constant flips its last '0' to '1' and the ones after it to '0'.
+void putBits(const InputValue& value)
+{
+    const std::string& c = *value.constant;
+    if (!value.above) {
+        put(c);
+        return;
+    }
+    static const std::string zeros(64, '0');
+    size_t p = c.find_last_of('0');
+    put(std::string_view(c).substr(0, p));
+    put("1");
+    for (size_t n = c.size() - p - 1; n > 0;) {
+        size_t k = std::min(n, zeros.size());
+        put(std::string_view(zeros).substr(0, k));
+        n -= k;
+    }
 }
 
 // Sets the inputs for the next edge: all to zero, then those that are not.
-std::string assignInputs(Writer& w, const InputVector& in, std::string& decl, const char* indent)
+void putInputs(Writer& w, const Input& in)
 {
-    std::string text = indent;
-    text += "INPUTS <= ZERO;";
-    for (size_t s = 0; s < in.size(); s++) {
-        const std::string& bits = in[s];
-        if (bits.find('1') == std::string::npos)
-            continue;
-        text += " INPUTS.";
-        text += w.view.signals[s].name;
-        text += " <= ";
-        if (bits.size() == 1) {
-            text += '\'';
-            text += bits;
-            text += '\'';
-        } else if (bits.size() <= WIDE) {
-            text += '"';
-            text += bits;
-            text += '"';
+    put("      INPUTS <= ZERO;");
+    for (const InputValue& value : in) {
+        put(" INPUTS.");
+        put(w.view.signals[value.signal].name);
+        put(" <= ");
+        size_t width = widthOf(w, value);
+        if (width == 1) {
+            put("'1'"); // a one-bit value that is not zero
+        } else if (width <= WIDE) {
+            put("\"");
+            putBits(value);
+            put("\"");
         } else {
-            text += literal(w, int(s), bits, decl);
+            put("VALUE_");
+            put(w.wideValues[value.signal].at(input_bits(value)));
         }
-        text += ';';
+        put(";");
     }
-    text += '\n';
-    return text;
+    put("\n");
 }
 
-std::string rowCall(const ModelView& v, const char* procedure, int r)
+void putRowCall(const ModelView& v, const char* procedure, int r)
 {
-    std::string text = procedure;
-    text += '(';
-    text += std::to_string(r + 1);
-    text += ", ";
-    text += std::to_string(v.rows[r].line);
-    text += ", \"";
-    text += rowText(v, r);
-    text += "\");\n";
-    return text;
+    put("      ");
+    put(procedure);
+    put("(");
+    put(r + 1);
+    put(", ");
+    put(v.rows[r].line);
+    put(", \"");
+    putRowText(v, r);
+    put("\");\n");
 }
 
-// Brings the checker to STATE for the next step of the body.
+// Brings the checker to STATE for the next step.
 void goTo(Writer& w, int state)
 {
     if (w.current == state)
         return;
     if (w.current != w.view.start)
-        w.body += "      RESTART;\n";
-    if (state != w.view.start)
-        w.body += "      REACH_" + std::to_string(state) + ";\n";
+        put("      RESTART;\n");
+    if (state != w.view.start) {
+        put("      REACH_");
+        put(state);
+        put(";\n");
+    }
     w.current = state;
 }
 
 // The procedure that walks from the start state to CHILD, whose parent row
-// belongs to the state whose inputs are IN.
-void writeReach(Writer& w, int child, const InputVector& in)
+// is taken with the input IN.
+void writeReach(Writer& w, int child, const Input& in)
 {
     const ModelView& v = w.view;
     int r = w.parentRow[child];
     int parent = v.rows[r].source;
-    std::string decl;
-    std::string step = assignInputs(w, in, decl, "      ");
-    put(decl);
+    declareWide(w, in);
     put("    -- ");
     put(v.states[child].name);
     put("\n    procedure REACH_");
@@ -168,41 +196,66 @@ void writeReach(Writer& w, int child, const InputVector& in)
         put(parent);
         put(";\n");
     }
-    put(step);
-    put("      ");
-    put(rowCall(v, "PASS", r));
+    putInputs(w, in);
+    putRowCall(v, "PASS", r);
     put("    end procedure;\n");
 }
 
-// The steps of one reachable state: its rows that can fire, then the error check.
-void planState(Writer& w, int s, const StateInputs& in)
+// The rows of state S that the plan takes: those that can fire, and for
+// which the state's inputs hold one.
+bool planned(const Writer& w, const StateInputs& in, int s, size_t k)
+{
+    return fires(w, w.view.states[s].rows[k]) && k < in.fires.size() && in.fires[k];
+}
+
+// The steps of one reachable state: its rows that can fire (self-loops
+// first, so that the checker is still there for the next row), then the
+// error check. False when there is no step.
+bool writeSteps(Writer& w, int s, const StateInputs& in)
 {
     const ModelView& v = w.view;
     const ViewState& st = v.states[s];
-    std::string decl;
+    bool any = in.hasErrorInput;
+    for (size_t k = 0; k < st.rows.size(); k++)
+        if (planned(w, in, s, k)) {
+            declareWide(w, in.rowInputs[k]);
+            any = true;
+        }
+    if (in.hasErrorInput)
+        declareWide(w, in.errorInput);
+    if (!any)
+        return false;
+    put("    -- the steps of ");
+    put(st.name);
+    put("\n    procedure STEPS_");
+    put(s);
+    put(" is\n    begin\n");
     for (int pass = 0; pass < 2; pass++) {
         for (size_t k = 0; k < st.rows.size(); k++) {
             int r = st.rows[k];
             bool loop = v.rows[r].target == s;
-            if (!fires(w, r) || loop != (pass == 0) || k >= in.rowInputs.size() ||
-                (in.rowInputs[k].empty() && !v.signals.empty()))
+            if (!planned(w, in, s, k) || loop != (pass == 0))
                 continue;
             goTo(w, s);
-            w.body += assignInputs(w, in.rowInputs[k], decl, "      ");
-            w.body += "      ";
-            w.body += rowCall(v, "TAKE", r);
+            putInputs(w, in.rowInputs[k]);
+            putRowCall(v, "TAKE", r);
             w.current = v.rows[r].target;
             w.rowsTaken++;
         }
     }
     if (in.hasErrorInput) {
         goTo(w, s);
-        w.body += assignInputs(w, in.errorInput, decl, "      ");
-        w.body += "      ERROR_CHECK(" + std::to_string(st.line) + ", \"" + st.name + "\");\n";
+        putInputs(w, in.errorInput);
+        put("      ERROR_CHECK(");
+        put(st.line);
+        put(", \"");
+        put(st.name);
+        put("\");\n");
         w.current = v.start;
         w.errorChecks++;
     }
-    put(decl);
+    put("    end procedure;\n");
+    return true;
 }
 
 const char* fateText(RowFate fate)
@@ -246,7 +299,7 @@ void writeHeader(Writer& w, long long covered)
         put(", line ");
         put(v.rows[r].line);
         put(", ");
-        put(rowText(v, int(r)));
+        putRowText(v, int(r));
         put(": ");
         put(fateText(fate));
         if (fate == RowFate::Shadowed) {
@@ -421,7 +474,7 @@ end architecture BENCH;
 
 void write_testbench(const ModelView& view, const Analysis& analysis, const std::string& path)
 {
-    Writer w{view, analysis, {}, {}, {}, 0, {}, -1, 0, 0};
+    Writer w{view, analysis, {}, {}, {}, 0, -1, 0, 0};
     w.wideValues.resize(view.signals.size());
     search(w);
     long long covered = 0;
@@ -458,37 +511,26 @@ void write_testbench(const ModelView& view, const Analysis& analysis, const std:
     // REACH procedures of the states first found from it go out at once
     // (a parent's procedure is declared before its children's), its steps
     // are kept for the process body.
-    std::vector<int> planned; // states with steps, in the order they run
+    std::vector<int> stepped; // states with steps, in the order they run
     w.current = view.start;
     InputFinder finder(view);
     for (int s : w.order) {
-        StateInputs in = finder.inputs(s);
+        const StateInputs& in = finder.inputs(s);
         const ViewState& st = view.states[s];
-        for (size_t k = 0; k < st.rows.size() && k < in.rowInputs.size(); k++) {
+        for (size_t k = 0; k < st.rows.size() && k < in.fires.size(); k++) {
             int r = st.rows[k];
-            // Without signals every input is the empty one.
-            if (w.parentRow[view.rows[r].target] == r && (!in.rowInputs[k].empty() || view.signals.empty()))
+            if (w.parentRow[view.rows[r].target] == r && in.fires[k])
                 writeReach(w, view.rows[r].target, in.rowInputs[k]);
         }
-        w.body.clear();
-        planState(w, s, in);
-        if (!w.body.empty()) {
-            put("    -- the steps of ");
-            put(st.name);
-            put("\n    procedure STEPS_");
-            put(s);
-            put(" is\n    begin\n");
-            put(w.body);
-            put("    end procedure;\n");
-            planned.push_back(s);
-        }
+        if (writeSteps(w, s, in))
+            stepped.push_back(s);
     }
     put("    constant ROWS_PLANNED : natural := ");
     put(w.rowsTaken);
     put(";\n    constant ERRORS_PLANNED : natural := ");
     put(w.errorChecks);
     put(";\n  begin\n    RESTART;\n");
-    for (int st : planned) {
+    for (int st : stepped) {
         put("    STEPS_");
         put(st);
         put(";\n");
