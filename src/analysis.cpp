@@ -244,6 +244,20 @@ Prepared prepare(const ModelView& view, const std::vector<int>& which)
     return p;
 }
 
+// Most states' boxes are a word or two; a library call per copy would
+// cost more than the copy.
+inline void copyBox(const uint64_t* from, uint64_t* to, size_t W)
+{
+    if (W == 1) {
+        to[0] = from[0];
+    } else if (W == 2) {
+        to[0] = from[0];
+        to[1] = from[1];
+    } else {
+        std::copy_n(from, W, to);
+    }
+}
+
 // A list of boxes of W words each in one buffer that only grows, so that
 // a run takes its memory once and a box is a pointer, not a vector.
 class BoxList {
@@ -266,7 +280,7 @@ public:
     uint64_t* push(const uint64_t* box)
     {
         uint64_t* b = push();
-        std::copy_n(box, W, b);
+        copyBox(box, b, W);
         return b;
     }
     void pop() { n--; }
@@ -306,13 +320,15 @@ public:
     // What run gives back, by position in the state: each row's fate, the
     // region box that holds an input for it (-1: none), and with EXPLAIN the
     // earlier rows that shadow it, from shadowFirst[pos] in shadowPool up to
-    // a -1. Complete: the leftover boxes are exact.
+    // a -1. Complete: within the budget (with leftover, the leftover boxes are exact).
     std::vector<RowFate> fates;
     std::vector<int> witnessBox;
     std::vector<int> shadowFirst, shadowPool;
     bool complete = true;
 
-    void run(int state, uint64_t limit, bool explain);
+    // LEFTOVER: also take the last row's inputs out, for the inputs where
+    // no row holds.
+    void run(int state, uint64_t limit, bool explain, bool leftover);
 
     // After run: the signals that are not zero in the region box given
     // (-1: the first leftover box), in port order.
@@ -524,7 +540,7 @@ void StateRun::subtract(const BoxList& from, int t, BoxList& out)
         // The part outside the term on the i-th signal it narrows, inside
         // it on the ones before; what is left inside on all of them is the
         // term's own and goes.
-        std::copy_n(box, W, cur.data());
+        copyBox(box, cur.data(), W);
         uint64_t* piece = nullptr;
         uint64_t any = 0;
         for (const Check* c = first; c != end; ++c) {
@@ -557,7 +573,7 @@ bool StateRun::regionMeetsSymbol(int pos, std::pair<int, int> terms)
     return false;
 }
 
-void StateRun::run(int state, uint64_t budget, bool explain)
+void StateRun::run(int state, uint64_t budget, bool explain, bool leftover)
 {
     limit = work + budget;
     const std::vector<int>& rows = view.states[state].rows;
@@ -618,8 +634,12 @@ void StateRun::run(int state, uint64_t budget, bool explain)
                 shadowFirst[pos] = static_cast<int>(mark);
                 shadowPool.push_back(-1);
             }
+            // No leftover input meets the symbol: nothing to take out.
             fates[pos] = RowFate::Shadowed;
+            continue;
         }
+        if (pos + 1 == rows.size() && !leftover)
+            break;
         for (int t = terms.first; t < terms.first + terms.second && remaining.size() > 0; t++) {
             subtract(remaining, t, spare);
             remaining.swap(spare);
@@ -690,7 +710,7 @@ Analysis analyse(const ModelView& view, bool explain)
     uint64_t runBudget = runBudgetBase + runBudgetPerRow * view.rows.size();
     for (size_t st = 0; st < view.states.size(); st++) {
         uint64_t left = run.work < runBudget ? runBudget - run.work : 0;
-        run.run(static_cast<int>(st), std::min(stateBudget, left), explain);
+        run.run(static_cast<int>(st), std::min(stateBudget, left), explain, false);
         const std::vector<int>& rows = view.states[st].rows;
         for (size_t pos = 0; pos < rows.size(); pos++) {
             int r = rows[pos];
@@ -747,7 +767,7 @@ const StateInputs& InputFinder::inputs(int state)
 {
     StateRun& run = impl->run;
     StateInputs& in = impl->in;
-    run.run(state, stateBudget, false);
+    run.run(state, stateBudget, false, true);
     size_t n = run.fates.size();
     in.fires.assign(n, false);
     in.rowInputs.resize(n);
