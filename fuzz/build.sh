@@ -15,7 +15,7 @@ done
 
 # lex.cpp with GUARDGEN_FUZZ leaves endRun to the harness, which returns to
 # the fuzzer instead of ending the process.
-"$cxx" -std=c++17 -g -O1 -Wall -Wextra \
+"$cxx" -std=c++17 -g -O1 -Wall -Wextra -pthread \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -DGUARDGEN_FUZZ -I"$root/src" \
     "$root/fuzz/fuzz_guardgen.cpp" "${units[@]}" \

@@ -143,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // What the options add works on every description the parser accepts.
     try {
         const ModelView& view = build_view();
-        Analysis analysis = analyse(view);
+        Analysis analysis = analyse(view, true, true);
         lint(view, analysis);
         write_dot(view, analysis, extraPath);
         write_testbench(view, analysis, extraPath);

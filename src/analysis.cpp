@@ -22,6 +22,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 namespace {
@@ -330,15 +333,17 @@ public:
     // no row holds.
     void run(int state, uint64_t limit, bool explain, bool leftover);
 
-    // After run: the signals that are not zero in the region box given
-    // (-1: the first leftover box), in port order.
-    void input(int box, std::vector<InputValue>& out) const;
+    // After run: appends the signals that are not zero in the region box
+    // given (-1: the first leftover box), in port order.
+    void input(int box, std::vector<Analysis::StoredValue>& out);
     bool hasLeftover() const { return remaining.size() > 0; }
 
 private:
     const ModelView& view;
     const Prepared& p;
     uint64_t limit = 0;
+    std::vector<int> portOrder; // the state's signals in port order
+    bool portOrderReady = false;
 
     // The signals the state's symbols narrow, and their atoms here: the
     // global atoms from cut[c] up to the next cut.
@@ -576,6 +581,7 @@ bool StateRun::regionMeetsSymbol(int pos, std::pair<int, int> terms)
 void StateRun::run(int state, uint64_t budget, bool explain, bool leftover)
 {
     limit = work + budget;
+    portOrderReady = false;
     const std::vector<int>& rows = view.states[state].rows;
     fates.assign(rows.size(), RowFate::Undecided);
     witnessBox.assign(rows.size(), -1);
@@ -604,10 +610,12 @@ void StateRun::run(int state, uint64_t budget, bool explain, bool leftover)
         }
         std::pair<int, int> terms = sym < 0 ? std::make_pair(always, 1) : symbolTerms[sym];
         // The row's region: the leftover inputs where its symbol holds.
+        // Without EXPLAIN no later row asks which inputs this one took, so
+        // the first box of its region is all it needs.
         regionFirst[pos] = static_cast<int>(regions.size());
         for (size_t b = 0; b < remaining.size() && !over(); b++)
             for (int t = terms.first; t < terms.first + terms.second; t++)
-                if (meets(remaining.at(b), t)) {
+                if ((explain || regions.size() == size_t(regionFirst[pos])) && meets(remaining.at(b), t)) {
                     uint64_t* region = regions.push(remaining.at(b));
                     for (int c = checkStart[t]; c < checkStart[t + 1]; c++)
                         region[checks[c].word] &= checks[c].bits | ~checks[c].mask;
@@ -649,18 +657,21 @@ void StateRun::run(int state, uint64_t budget, bool explain, bool leftover)
     }
 }
 
-void StateRun::input(int box, std::vector<InputValue>& out) const
+void StateRun::input(int box, std::vector<Analysis::StoredValue>& out)
 {
     const uint64_t* b = box < 0 ? remaining.at(0) : regions.at(box);
-    out.clear();
-    for (size_t s = 0; s < view.signals.size(); s++) {
+    // The state's signals in port order, sorted once per state.
+    if (!portOrderReady) {
+        portOrder = sigs;
+        std::sort(portOrder.begin(), portOrder.end());
+        portOrderReady = true;
+    }
+    for (int s : portOrder) {
         int ls = localOf[s];
-        if (ls < 0)
-            continue;
-        int atom = fieldStart[ls];
-        while ((b[atom / 64] >> (atom % 64) & 1) == 0)
-            atom++;
-        atom -= fieldStart[ls];
+        int g = segStart[ls];
+        while ((b[segWord[g]] & segMask[g]) == 0)
+            g++;
+        int atom = segWord[g] * 64 + __builtin_ctzll(b[segWord[g]] & segMask[g]) - fieldStart[ls];
         const SignalAtoms& atoms = p.signals[s];
         int global = cuts[cutStart[ls] + atom];
         int rank = atoms.rank[global];
@@ -669,7 +680,7 @@ void StateRun::input(int box, std::vector<InputValue>& out) const
             continue;
         if (atoms.point[global] && allDigits(*atoms.constants[rank], '0'))
             continue;
-        out.push_back(InputValue{static_cast<int>(s), atoms.constants[rank], !atoms.point[global]});
+        out.push_back(Analysis::StoredValue{s, 2 * rank + (atoms.point[global] ? 0 : 1)});
     }
 }
 
@@ -694,7 +705,78 @@ RowSpan Analysis::shadowedBy(int row) const
     return RowSpan{first, last};
 }
 
-Analysis analyse(const ModelView& view, bool explain)
+void Analysis::stateInputs(const ModelView& view, int state, StateInputs& out) const
+{
+    const StoredValue* v = inputs.data() + inputStart[state];
+    // Reads one list; true when its input is there.
+    auto read = [&](Input& in) {
+        in.clear();
+        for (; v->signal >= 0; v++)
+            in.push_back(InputValue{v->signal, constants[v->signal][v->code / 2], v->code % 2 == 1});
+        return (v++)->code == 1;
+    };
+    size_t n = view.states[state].rows.size();
+    out.fires.assign(n, false);
+    out.rowInputs.resize(n);
+    for (size_t pos = 0; pos < n; pos++)
+        out.fires[pos] = read(out.rowInputs[pos]);
+    out.hasErrorInput = read(out.errorInput);
+}
+
+namespace {
+
+// The states of one thread's part of the analysis, and what it found
+// besides what it writes into the Analysis by row and by state.
+struct Part {
+    size_t firstState = 0, endState = 0;
+    uint64_t budget = 0;
+    std::vector<int> shadowRows;
+    std::vector<Analysis::StoredValue> inputs;
+    size_t undecidedRows = 0;
+};
+
+void analysePart(const ModelView& view, const Prepared& p, bool explain, bool inputs, Analysis& a,
+                 Part& part)
+{
+    StateRun run(view, p);
+    for (size_t st = part.firstState; st < part.endState; st++) {
+        uint64_t left = run.work < part.budget ? part.budget - run.work : 0;
+        run.run(static_cast<int>(st), std::min(stateBudget, left), explain, inputs);
+        const std::vector<int>& rows = view.states[st].rows;
+        for (size_t pos = 0; pos < rows.size(); pos++) {
+            int r = rows[pos];
+            a.fate[r] = run.fates[pos];
+            if (a.fate[r] == RowFate::Undecided)
+                part.undecidedRows++;
+            if (run.shadowFirst[pos] >= 0) {
+                a.shadowStart[r] = static_cast<int>(part.shadowRows.size());
+                for (const int* by = run.shadowPool.data() + run.shadowFirst[pos]; *by >= 0; by++)
+                    part.shadowRows.push_back(*by);
+                part.shadowRows.push_back(-1);
+            }
+        }
+        if (!inputs)
+            continue;
+        a.inputStart[st] = static_cast<int>(part.inputs.size());
+        for (size_t pos = 0; pos < rows.size(); pos++) {
+            bool fires = run.witnessBox[pos] >= 0;
+            if (fires)
+                run.input(run.witnessBox[pos], part.inputs);
+            part.inputs.push_back(Analysis::StoredValue{-1, fires ? 1 : 0});
+        }
+        bool error = run.complete && run.hasLeftover();
+        if (error)
+            run.input(-1, part.inputs);
+        part.inputs.push_back(Analysis::StoredValue{-1, error ? 1 : 0});
+    }
+}
+
+// Below this many rows one thread does it all.
+const size_t rowsForTwoThreads = 1 << 14;
+
+} // namespace
+
+Analysis analyse(const ModelView& view, bool explain, bool inputs)
 {
     Analysis a;
     std::vector<int> all = allSymbols(view);
@@ -706,24 +788,67 @@ Analysis analyse(const ModelView& view, bool explain)
     a.fate.resize(view.rows.size());
     if (explain)
         a.shadowStart.resize(view.rows.size(), -1);
-    StateRun run(view, p);
-    uint64_t runBudget = runBudgetBase + runBudgetPerRow * view.rows.size();
-    for (size_t st = 0; st < view.states.size(); st++) {
-        uint64_t left = run.work < runBudget ? runBudget - run.work : 0;
-        run.run(static_cast<int>(st), std::min(stateBudget, left), explain, false);
-        const std::vector<int>& rows = view.states[st].rows;
-        for (size_t pos = 0; pos < rows.size(); pos++) {
-            int r = rows[pos];
-            a.fate[r] = run.fates[pos];
-            if (a.fate[r] == RowFate::Undecided)
-                a.undecidedRows++;
-            if (run.shadowFirst[pos] >= 0) {
-                a.shadowStart[r] = static_cast<int>(a.shadowRows.size());
-                for (const int* by = run.shadowPool.data() + run.shadowFirst[pos]; *by >= 0; by++)
-                    a.shadowRows.push_back(*by);
-                a.shadowRows.push_back(-1);
-            }
+    if (inputs)
+        a.inputStart.resize(view.states.size(), 0);
+
+    // States are independent, so a large machine is split in two parts of
+    // about as many rows, one per thread. Each part has its share of the
+    // run's budget, fixed by the rows alone, so the verdicts never depend
+    // on how the threads are scheduled, nor on how many cores there are.
+    size_t n = view.rows.size();
+    Part parts[2];
+    int partCount = n >= rowsForTwoThreads ? 2 : 1;
+    parts[0].endState = view.states.size();
+    if (partCount == 2) {
+        size_t rows = 0, st = 0;
+        while (st < view.states.size() && rows < n / 2)
+            rows += view.states[st++].rows.size();
+        parts[0].endState = st;
+        parts[1].firstState = st;
+        parts[1].endState = view.states.size();
+        parts[0].budget = runBudgetBase / 2 + runBudgetPerRow * rows;
+        parts[1].budget = runBudgetBase / 2 + runBudgetPerRow * (n - rows);
+    } else {
+        parts[0].budget = runBudgetBase + runBudgetPerRow * n;
+    }
+    std::thread helper;
+    if (partCount == 2) {
+        try {
+            helper = std::thread(analysePart, std::cref(view), std::cref(p), explain, inputs, std::ref(a),
+                                 std::ref(parts[1]));
+        } catch (const std::system_error&) {
+            // No thread to be had: this one does both parts.
         }
+    }
+    analysePart(view, p, explain, inputs, a, parts[0]);
+    if (helper.joinable())
+        helper.join();
+    else if (partCount == 2)
+        analysePart(view, p, explain, inputs, a, parts[1]);
+
+    // The second part's lists go after the first's.
+    a.shadowRows = std::move(parts[0].shadowRows);
+    a.inputs = std::move(parts[0].inputs);
+    a.undecidedRows = parts[0].undecidedRows;
+    if (partCount == 2) {
+        int shadowShift = static_cast<int>(a.shadowRows.size());
+        int inputShift = static_cast<int>(a.inputs.size());
+        for (size_t st = parts[1].firstState; st < parts[1].endState; st++) {
+            if (inputs)
+                a.inputStart[st] += inputShift;
+            if (explain)
+                for (int r : view.states[st].rows)
+                    if (a.shadowStart[r] >= 0)
+                        a.shadowStart[r] += shadowShift;
+        }
+        a.shadowRows.insert(a.shadowRows.end(), parts[1].shadowRows.begin(), parts[1].shadowRows.end());
+        a.inputs.insert(a.inputs.end(), parts[1].inputs.begin(), parts[1].inputs.end());
+        a.undecidedRows += parts[1].undecidedRows;
+    }
+    if (inputs) {
+        a.constants.resize(view.signals.size());
+        for (size_t s = 0; s < view.signals.size(); s++)
+            a.constants[s] = std::move(p.signals[s].constants);
     }
 
     // Reachable over rows that may fire: an undecided row counts as one
@@ -747,42 +872,6 @@ Analysis analyse(const ModelView& view, bool explain)
         }
     }
     return a;
-}
-
-// Every symbol is prepared once, as for analyse, and the state runs reuse
-// their buffers: asking for every state in turn costs what analyse does.
-struct InputFinder::Impl {
-    explicit Impl(const ModelView& view) : view(view), p(prepare(view, allSymbols(view))), run(view, p) {}
-    const ModelView& view;
-    Prepared p;
-    StateRun run;
-    StateInputs in;
-};
-
-InputFinder::InputFinder(const ModelView& view) : impl(new Impl(view)) {}
-
-InputFinder::~InputFinder() = default;
-
-const StateInputs& InputFinder::inputs(int state)
-{
-    StateRun& run = impl->run;
-    StateInputs& in = impl->in;
-    run.run(state, stateBudget, false, true);
-    size_t n = run.fates.size();
-    in.fires.assign(n, false);
-    in.rowInputs.resize(n);
-    for (size_t pos = 0; pos < n; pos++) {
-        in.rowInputs[pos].clear();
-        if (run.witnessBox[pos] >= 0) {
-            in.fires[pos] = true;
-            run.input(run.witnessBox[pos], in.rowInputs[pos]);
-        }
-    }
-    in.hasErrorInput = run.complete && run.hasLeftover();
-    in.errorInput.clear();
-    if (in.hasErrorInput)
-        run.input(-1, in.errorInput);
-    return in;
 }
 
 std::string input_bits(const InputValue& value)

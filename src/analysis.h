@@ -7,7 +7,6 @@
 
 #include "model.h"
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,26 +26,6 @@ struct RowSpan {
     size_t size() const { return static_cast<size_t>(last - first); }
 };
 
-// One byte per row, so that a million rows cost a megabyte.
-struct Analysis {
-    std::vector<bool> symbolSatisfiable; // by symbol
-    std::vector<RowFate> fate;           // by row
-    std::vector<bool> reachable;         // by state, over rows that can fire
-    size_t undecidedRows = 0;
-
-    // The earlier rows of its state that cover a Shadowed row, when the
-    // analysis was asked to explain; empty otherwise.
-    RowSpan shadowedBy(int row) const;
-
-    // For a Shadowed row r: its list starts at shadowRows[shadowStart[r]]
-    // and ends at the next -1.
-    std::vector<int> shadowStart, shadowRows;
-};
-
-// EXPLAIN: also find, for every shadowed row, the rows that shadow it
-// (lint and the testbench's header say them; the picture does not).
-Analysis analyse(const ModelView& view, bool explain = true);
-
 // One signal's value in an input: a constant of the description, or (with
 // above) the value just above that constant.
 struct InputValue {
@@ -61,8 +40,7 @@ using Input = std::vector<InputValue>;
 // The value's binary digits, as wide as its signal.
 std::string input_bits(const InputValue& value);
 
-// Inputs for one state at a time, computed on demand so that a run keeps
-// no input per row: for each of its rows (in priority order) whether some
+// A state's inputs: for each of its rows (in priority order) whether some
 // input makes it the first to hold, and then one such input; and one input
 // where no row holds, if there is such an input.
 struct StateInputs {
@@ -72,18 +50,40 @@ struct StateInputs {
     Input errorInput;
 };
 
-class InputFinder {
-public:
-    explicit InputFinder(const ModelView& view);
-    ~InputFinder();
-    InputFinder(const InputFinder&) = delete;
-    InputFinder& operator=(const InputFinder&) = delete;
-    // Valid until the next call.
-    const StateInputs& inputs(int state);
+// One byte per row, so that a million rows cost a megabyte.
+struct Analysis {
+    std::vector<bool> symbolSatisfiable; // by symbol
+    std::vector<RowFate> fate;           // by row
+    std::vector<bool> reachable;         // by state, over rows that can fire
+    size_t undecidedRows = 0;
 
-private:
-    struct Impl;
-    std::unique_ptr<Impl> impl;
+    // The earlier rows of its state that cover a Shadowed row, when the
+    // analysis was asked to explain; empty otherwise.
+    RowSpan shadowedBy(int row) const;
+
+    // A state's inputs, when the analysis was asked for them.
+    void stateInputs(const ModelView& view, int state, StateInputs& out) const;
+
+    // For a Shadowed row r: its list starts at shadowRows[shadowStart[r]]
+    // and ends at the next -1.
+    std::vector<int> shadowStart, shadowRows;
+
+    // A value as kept: code is twice the rank of the signal's constant, plus
+    // one for the value just above it. A state's inputs start at
+    // inputStart[state]: one list per row, then the error input, each
+    // ended by signal -1 with code 1 when the input is there, 0 when not.
+    struct StoredValue {
+        int signal, code;
+    };
+    std::vector<StoredValue> inputs;
+    std::vector<int> inputStart;
+    std::vector<std::vector<const std::string*>> constants; // by signal, ascending
 };
+
+// EXPLAIN: also find, for every shadowed row, the rows that shadow it
+// (lint and the testbench's header say them; the picture does not).
+// INPUTS: also keep an input for every row that fires, and for every state
+// where some input fits no row (the testbench takes them).
+Analysis analyse(const ModelView& view, bool explain = true, bool inputs = false);
 
 #endif

@@ -168,7 +168,7 @@ int main(int argc, char* argv[])
     Analysis analysis;
     // The picture needs no account of which rows shadow which.
     if (opt.lint || opt.dot || opt.testbench)
-        analysis = analyse(view, opt.lint || opt.testbench);
+        analysis = analyse(view, opt.lint || opt.testbench, opt.testbench);
     size_t findings = opt.lint ? lint(view, analysis) : 0;
     if (writes) {
         instrukce_debugOut(fn_out);

@@ -38,6 +38,40 @@ struct ViewRow {
     int line, column;   // the row's first token
 };
 
+// The rows of a view: a vector of ViewRow, but grown with realloc, which
+// moves a large block by remapping its pages rather than copying them, so
+// that a million rows noted one by one reach memory once, not twice.
+class RowStore {
+public:
+    RowStore() = default;
+    RowStore(const RowStore& other);
+    RowStore(RowStore&& other) noexcept;
+    RowStore& operator=(RowStore other) noexcept;
+    ~RowStore();
+
+    void push_back(const ViewRow& row)
+    {
+        if (count == capacity)
+            grow();
+        data[count++] = row;
+    }
+    void clear() { count = 0; }
+    size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    ViewRow& operator[](size_t i) { return data[i]; }
+    const ViewRow& operator[](size_t i) const { return data[i]; }
+    const ViewRow& front() const { return data[0]; }
+    ViewRow* begin() { return data; }
+    ViewRow* end() { return data + count; }
+    const ViewRow* begin() const { return data; }
+    const ViewRow* end() const { return data + count; }
+
+private:
+    void grow();
+    ViewRow* data = nullptr;
+    size_t count = 0, capacity = 0;
+};
+
 struct ViewState {
     std::string name;
     std::vector<int> rows; // indexes into ModelView::rows, in priority order
@@ -54,7 +88,7 @@ struct ReaderNote {
 struct ModelView {
     std::vector<ViewSignal> signals; // in port order
     std::vector<ViewSymbol> symbols; // in order of definition
-    std::vector<ViewRow> rows;       // in listed order
+    RowStore rows;                   // in listed order
     std::vector<ViewState> states;   // in the order of the checker's state type
     int start = 0;                   // the start state: the source of the first row
     std::vector<ReaderNote> notes;   // in the order the reader made them

@@ -507,15 +507,14 @@ void write_testbench(const ModelView& view, const Analysis& analysis, const std:
     }
     put(STEPS);
 
-    // One call of the input finder per reachable state, in search order: the
-    // REACH procedures of the states first found from it go out at once
-    // (a parent's procedure is declared before its children's), its steps
-    // are kept for the process body.
+    // Each reachable state in search order: the REACH procedures of the
+    // states first found from it go out at once (a parent's procedure is
+    // declared before its children's), then its steps.
     std::vector<int> stepped; // states with steps, in the order they run
     w.current = view.start;
-    InputFinder finder(view);
+    StateInputs in;
     for (int s : w.order) {
-        const StateInputs& in = finder.inputs(s);
+        analysis.stateInputs(view, s, in);
         const ViewState& st = view.states[s];
         for (size_t k = 0; k < st.rows.size() && k < in.fires.size(); k++) {
             int r = st.rows[k];

@@ -8,6 +8,7 @@
 
 #include <string>
 
+// ANALYSIS must have kept the inputs (analyse with inputs).
 void write_testbench(const ModelView& view, const Analysis& analysis, const std::string& path);
 
 #endif

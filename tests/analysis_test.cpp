@@ -72,11 +72,11 @@ InputVector dense(const ModelView& view, const Input& in)
 
 void checkInputs(const ModelView& view, const std::string& name)
 {
-    Analysis analysis = analyse(view);
-    InputFinder finder(view);
+    Analysis analysis = analyse(view, true, true);
+    StateInputs inputs;
     for (size_t s = 0; s < view.states.size(); s++) {
         const ViewState& state = view.states[s];
-        const StateInputs& inputs = finder.inputs(static_cast<int>(s));
+        analysis.stateInputs(view, static_cast<int>(s), inputs);
         ASSERT_EQ(inputs.rowInputs.size(), state.rows.size()) << name << " " << state.name;
         for (size_t k = 0; k < state.rows.size(); k++) {
             int r = state.rows[k];
@@ -118,9 +118,10 @@ std::string bits(unsigned v, int width)
     return s;
 }
 
-// A small random model, built straight as a view: up to 3 signals of up to
-// 5 bits, symbols of OR-ed AND-terms with constants often at the ends.
-ModelView randomView(std::mt19937& rng)
+// A random model, built straight as a view: up to 3 signals of up to 5
+// bits, symbols of OR-ed AND-terms with constants often at the ends, and
+// (by default) up to 3 states and 12 rows.
+ModelView randomView(std::mt19937& rng, int maxStates = 3, int maxRows = 12)
 {
     auto pick = [&](int n) { return static_cast<int>(rng() % n); };
     ModelView v;
@@ -140,10 +141,10 @@ ModelView randomView(std::mt19937& rng)
         }
         v.symbols.push_back(sym);
     }
-    int nst = 1 + pick(3);
+    int nst = 1 + pick(maxStates);
     for (int s = 0; s < nst; s++)
         v.states.push_back(ViewState{"Q" + std::to_string(s), {}, 0, 0});
-    for (int r = 0, nr = 1 + pick(12); r < nr; r++) {
+    for (int r = 0, nr = 1 + pick(maxRows); r < nr; r++) {
         int src = pick(nst);
         v.states[src].rows.push_back(static_cast<int>(v.rows.size()));
         v.rows.push_back(ViewRow{src, pick(nst), pick(10) == 0 ? -1 : pick(nsym), r + 1, 0});
@@ -156,6 +157,23 @@ TEST(AnalysisRandom, InputsOfRandomModels)
     std::mt19937 rng(12);
     for (int round = 0; round < 3000; round++)
         checkInputs(randomView(rng), "round " + std::to_string(round));
+}
+
+// A machine large enough to be analysed in two parts: the second part's
+// inputs and shadowing rows must come back where they belong.
+TEST(AnalysisRandom, MachineSplitInTwoParts)
+{
+    std::mt19937 rng(7);
+    ModelView view = randomView(rng, 4000, 40000);
+    while (view.rows.size() < 20000)
+        view = randomView(rng, 4000, 40000);
+    checkInputs(view, "large");
+    Analysis analysis = analyse(view, true, false);
+    for (size_t r = 0; r < view.rows.size(); r++)
+        for (int by : analysis.shadowedBy(static_cast<int>(r))) {
+            ASSERT_LT(by, static_cast<int>(r));
+            ASSERT_EQ(view.rows[by].source, view.rows[r].source);
+        }
 }
 
 class AnalysisInputs : public ::testing::Test {
