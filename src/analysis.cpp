@@ -707,7 +707,7 @@ RowSpan Analysis::shadowedBy(int row) const
 
 void Analysis::stateInputs(const ModelView& view, int state, StateInputs& out) const
 {
-    const StoredValue* v = inputs.data() + inputStart[state];
+    const StoredValue* v = inputs[size_t(state) >= inputSplit].data() + inputStart[state];
     // Reads one list; true when its input is there.
     auto read = [&](Input& in) {
         in.clear();
@@ -739,6 +739,15 @@ void analysePart(const ModelView& view, const Prepared& p, bool explain, bool in
                  Part& part)
 {
     StateRun run(view, p);
+    if (inputs) {
+        // Room for a few values per row up front: pages a list never
+        // reaches are never touched, and a list that outgrows its room
+        // would copy everything so far.
+        size_t rows = 0;
+        for (size_t st = part.firstState; st < part.endState; st++)
+            rows += view.states[st].rows.size() + 1;
+        part.inputs.reserve(rows * 6);
+    }
     for (size_t st = part.firstState; st < part.endState; st++) {
         uint64_t left = run.work < part.budget ? part.budget - run.work : 0;
         run.run(static_cast<int>(st), std::min(stateBudget, left), explain, inputs);
@@ -826,23 +835,20 @@ Analysis analyse(const ModelView& view, bool explain, bool inputs)
     else if (partCount == 2)
         analysePart(view, p, explain, inputs, a, parts[1]);
 
-    // The second part's lists go after the first's.
+    // The second part's shadowing lists go after the first's; the inputs
+    // stay in their parts.
     a.shadowRows = std::move(parts[0].shadowRows);
-    a.inputs = std::move(parts[0].inputs);
+    a.inputs[0] = std::move(parts[0].inputs);
+    a.inputSplit = parts[0].endState;
     a.undecidedRows = parts[0].undecidedRows;
     if (partCount == 2) {
         int shadowShift = static_cast<int>(a.shadowRows.size());
-        int inputShift = static_cast<int>(a.inputs.size());
-        for (size_t st = parts[1].firstState; st < parts[1].endState; st++) {
-            if (inputs)
-                a.inputStart[st] += inputShift;
-            if (explain)
-                for (int r : view.states[st].rows)
-                    if (a.shadowStart[r] >= 0)
-                        a.shadowStart[r] += shadowShift;
-        }
+        for (size_t st = parts[1].firstState; st < parts[1].endState && explain; st++)
+            for (int r : view.states[st].rows)
+                if (a.shadowStart[r] >= 0)
+                    a.shadowStart[r] += shadowShift;
         a.shadowRows.insert(a.shadowRows.end(), parts[1].shadowRows.begin(), parts[1].shadowRows.end());
-        a.inputs.insert(a.inputs.end(), parts[1].inputs.begin(), parts[1].inputs.end());
+        a.inputs[1] = std::move(parts[1].inputs);
         a.undecidedRows += parts[1].undecidedRows;
     }
     if (inputs) {

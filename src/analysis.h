@@ -70,12 +70,15 @@ struct Analysis {
 
     // A value as kept: code is twice the rank of the signal's constant, plus
     // one for the value just above it. A state's inputs start at
-    // inputStart[state]: one list per row, then the error input, each
+    // inputStart[state] in the list of its part (states from inputSplit on
+    // are in the second): one list per row, then the error input, each
     // ended by signal -1 with code 1 when the input is there, 0 when not.
+    // The parts stay apart so that they are never copied into one.
     struct StoredValue {
         int signal, code;
     };
-    std::vector<StoredValue> inputs;
+    std::vector<StoredValue> inputs[2];
+    size_t inputSplit = 0;
     std::vector<int> inputStart;
     std::vector<std::vector<const std::string*>> constants; // by signal, ascending
 };
