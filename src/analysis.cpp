@@ -69,6 +69,11 @@ struct Prepared {
     std::vector<Constraint> constraints;
     std::vector<Term> terms;
     std::vector<PreparedSymbol> symbols;
+    // Per symbol, from keyStart[s] to keyStart[s + 1]: where its terms cut
+    // the atoms of the signals they narrow, as signal << 32 | first atom of
+    // a piece, ascending; every narrowed signal has its piece at atom 0.
+    std::vector<uint64_t> keys;
+    std::vector<size_t> keyStart;
 };
 
 bool allDigits(const std::string& value, char digit)
@@ -244,6 +249,29 @@ Prepared prepare(const ModelView& view, const std::vector<int>& which)
         }
         sym.count = static_cast<int>(p.terms.size()) - sym.first;
     }
+
+    p.keyStart.assign(view.symbols.size() + 1, 0);
+    for (size_t s = 0; s < view.symbols.size(); s++) {
+        size_t first = p.keys.size();
+        const PreparedSymbol& ps = p.symbols[s];
+        for (int t = ps.first; t < ps.first + ps.count; t++) {
+            const Term& term = p.terms[t];
+            for (int c = term.first; c < term.first + term.count; c++) {
+                const Constraint& con = p.constraints[c];
+                uint64_t sig = uint64_t(con.signal) << 32;
+                int n = p.signals[con.signal].count();
+                p.keys.push_back(sig);
+                for (int k = con.first; k < con.first + con.count; k++) {
+                    p.keys.push_back(sig | uint32_t(p.spans[k].lo));
+                    if (p.spans[k].hi + 1 < n)
+                        p.keys.push_back(sig | uint32_t(p.spans[k].hi + 1));
+                }
+            }
+        }
+        std::sort(p.keys.begin() + first, p.keys.end());
+        p.keys.erase(std::unique(p.keys.begin() + first, p.keys.end()), p.keys.end());
+        p.keyStart[s + 1] = p.keys.size();
+    }
     return p;
 }
 
@@ -342,13 +370,11 @@ private:
     const ModelView& view;
     const Prepared& p;
     uint64_t limit = 0;
-    std::vector<int> portOrder; // the state's signals in port order
-    bool portOrderReady = false;
 
     // The signals the state's symbols narrow, and their atoms here: the
     // global atoms from cut[c] up to the next cut.
     std::vector<int> localOf; // by signal, -1 outside the state
-    std::vector<int> sigs;    // local -> signal
+    std::vector<int> sigs;    // local -> signal, in port order
     std::vector<int> cutStart, cutCount;
     std::vector<int> cuts;
     std::vector<uint64_t> keys;
@@ -367,6 +393,7 @@ private:
     std::vector<Check> checks;
     std::vector<int> checkStart;
     std::vector<int> symbolStamp;
+    std::vector<int> stateSymbols; // the state's symbols, each once
     std::vector<std::pair<int, int>> symbolTerms; // first term, count
     int stamp = 0;
 
@@ -375,7 +402,7 @@ private:
 
     bool over() const { return work > limit; }
     void layout(int state);
-    bool buildTerms(int state);
+    bool buildTerms();
     int addTerm(const Term& term);
     bool meets(const uint64_t* box, int t);
     void subtract(const BoxList& from, int t, BoxList& out);
@@ -390,44 +417,34 @@ void StateRun::layout(int state)
         localOf[s] = -1;
     sigs.clear();
     keys.clear();
-    // (local signal, cut) as one number, so that sorting compares integers.
-    auto key = [](int ls, int cut) { return uint64_t(ls) << 32 | uint32_t(cut); };
+    stateSymbols.clear();
+    stamp++;
     for (int r : view.states[state].rows) {
         int sym = view.rows[r].symbol;
-        if (sym < 0)
+        if (sym < 0 || symbolStamp[sym] == stamp)
             continue;
-        const PreparedSymbol& ps = p.symbols[sym];
-        for (int t = ps.first; t < ps.first + ps.count; t++) {
-            const Term& term = p.terms[t];
-            for (int c = term.first; c < term.first + term.count; c++) {
-                const Constraint& con = p.constraints[c];
-                if (localOf[con.signal] < 0) {
-                    localOf[con.signal] = static_cast<int>(sigs.size());
-                    sigs.push_back(con.signal);
-                    keys.push_back(key(localOf[con.signal], 0));
-                }
-                int ls = localOf[con.signal], n = p.signals[con.signal].count();
-                for (int k = con.first; k < con.first + con.count; k++) {
-                    keys.push_back(key(ls, p.spans[k].lo));
-                    if (p.spans[k].hi + 1 < n)
-                        keys.push_back(key(ls, p.spans[k].hi + 1));
-                }
-            }
-        }
+        symbolStamp[sym] = stamp;
+        stateSymbols.push_back(sym);
+        keys.insert(keys.end(), p.keys.begin() + p.keyStart[sym], p.keys.begin() + p.keyStart[sym + 1]);
     }
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    size_t n = sigs.size();
-    cutStart.assign(n, 0);
-    cutCount.assign(n, 0);
+    // The keys come by signal, so the local signals are in port order.
+    cutStart.clear();
+    cutCount.clear();
     cuts.clear();
     for (uint64_t k : keys) {
-        int ls = static_cast<int>(k >> 32);
-        if (cutCount[ls] == 0)
-            cutStart[ls] = static_cast<int>(cuts.size());
-        cutCount[ls]++;
+        int signal = static_cast<int>(k >> 32);
+        if (localOf[signal] < 0) {
+            localOf[signal] = static_cast<int>(sigs.size());
+            sigs.push_back(signal);
+            cutStart.push_back(static_cast<int>(cuts.size()));
+            cutCount.push_back(0);
+        }
+        cutCount.back()++;
         cuts.push_back(static_cast<int>(k & 0xffffffffu));
     }
+    size_t n = sigs.size();
     fieldStart.assign(n, 0);
     segStart.assign(n, 0);
     segCount.assign(n, 0);
@@ -492,18 +509,13 @@ int StateRun::addTerm(const Term& term)
 }
 
 // False when the budget ran out first.
-bool StateRun::buildTerms(int state)
+bool StateRun::buildTerms()
 {
-    stamp++;
     checks.clear();
     checkStart.assign(1, 0);
-    for (int r : view.states[state].rows) {
-        int sym = view.rows[r].symbol;
-        if (sym < 0 || symbolStamp[sym] == stamp)
-            continue;
+    for (int sym : stateSymbols) {
         if (over())
             return false;
-        symbolStamp[sym] = stamp;
         const PreparedSymbol& ps = p.symbols[sym];
         symbolTerms[sym] = {static_cast<int>(checkStart.size()) - 1, ps.count};
         for (int t = ps.first; t < ps.first + ps.count; t++)
@@ -581,14 +593,13 @@ bool StateRun::regionMeetsSymbol(int pos, std::pair<int, int> terms)
 void StateRun::run(int state, uint64_t budget, bool explain, bool leftover)
 {
     limit = work + budget;
-    portOrderReady = false;
     const std::vector<int>& rows = view.states[state].rows;
     fates.assign(rows.size(), RowFate::Undecided);
     witnessBox.assign(rows.size(), -1);
     shadowFirst.assign(rows.size(), -1);
     shadowPool.clear();
     layout(state);
-    complete = buildTerms(state);
+    complete = buildTerms();
     remaining.reset(W);
     remaining.push(universe.data());
     regions.reset(W);
@@ -660,13 +671,7 @@ void StateRun::run(int state, uint64_t budget, bool explain, bool leftover)
 void StateRun::input(int box, std::vector<Analysis::StoredValue>& out)
 {
     const uint64_t* b = box < 0 ? remaining.at(0) : regions.at(box);
-    // The state's signals in port order, sorted once per state.
-    if (!portOrderReady) {
-        portOrder = sigs;
-        std::sort(portOrder.begin(), portOrder.end());
-        portOrderReady = true;
-    }
-    for (int s : portOrder) {
+    for (int s : sigs) {
         int ls = localOf[s];
         int g = segStart[ls];
         while ((b[segWord[g]] & segMask[g]) == 0)

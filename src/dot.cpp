@@ -45,6 +45,30 @@ void putQuoted(std::string_view text)
     put("\"");
 }
 
+// Every state's name quoted once, end to end in one string: a name is
+// written once per row, and a small table read in place beats quoting it
+// again from a state anywhere in memory.
+struct QuotedNames {
+    std::string text;
+    std::vector<size_t> start; // by state, and one past the last
+
+    explicit QuotedNames(const ModelView& view)
+    {
+        for (const ViewState& state : view.states) {
+            start.push_back(text.size());
+            text += '"';
+            for (char c : state.name) {
+                if (c == '"' || c == '\\')
+                    text += '\\';
+                text += c;
+            }
+            text += '"';
+        }
+        start.push_back(text.size());
+    }
+    std::string_view operator[](int s) const { return std::string_view(text).substr(start[s], start[s + 1] - start[s]); }
+};
+
 void addConstant(std::string& out, const std::string& value)
 {
     if (value.size() <= LongConstant) {
@@ -138,12 +162,12 @@ struct Edge {
     unsigned dead : 1;      // can never fire
 };
 
-void putEdge(const ModelView& view, const Edge& edge, int symbol)
+void putEdge(const ModelView& view, const QuotedNames& names, const Edge& edge, int symbol)
 {
     put("    ");
-    putQuoted(view.states[edge.source].name);
+    put(names[edge.source]);
     put(" -> ");
-    putQuoted(view.states[edge.target].name);
+    put(names[edge.target]);
     put(" [label=\"");
     if (edge.priority > 0) {
         put(static_cast<long long>(edge.priority));
@@ -183,6 +207,7 @@ void write_dot(const ModelView& view, const Analysis& analysis, const std::strin
     for (size_t s = 0; s < view.states.size(); s++)
         shown.unreachable |= !analysis.reachable[s];
 
+    QuotedNames names(view);
     outOpen(path);
     put("// Graphviz picture of the checker's machine, written by guardgen.\n"
         "// dot -Tsvg FILE.dot -o FILE.svg; an edge's tooltip is its input symbol's condition.\n"
@@ -217,10 +242,10 @@ void write_dot(const ModelView& view, const Analysis& analysis, const std::strin
             // The states of a symbol's rows lie anywhere in memory; asking
             // for those a few rows ahead hides most of the wait.
             if (i + Ahead < to) {
-                __builtin_prefetch(&view.states[edges[i + Ahead].source]);
-                __builtin_prefetch(&view.states[edges[i + Ahead].target]);
+                __builtin_prefetch(&names.start[edges[i + Ahead].source]);
+                __builtin_prefetch(&names.start[edges[i + Ahead].target]);
             }
-            putEdge(view, edges[i], static_cast<int>(k) - 1);
+            putEdge(view, names, edges[i], static_cast<int>(k) - 1);
         }
         put("  }\n");
     }
