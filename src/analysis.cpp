@@ -15,7 +15,8 @@
 //
 // Work is counted in 64-bit words of boxes read or written. A state may
 // take stateBudget words, the whole run runBudgetBase plus runBudgetPerRow
-// per row; past that the rows not yet decided are left Undecided. Well
+// per row (shared out between the two parts of a large machine by their
+// rows); past that the rows not yet decided are left Undecided. Well
 // behaved states (a few rows, a few comparisons each) need some thousands.
 #include "analysis.h"
 
