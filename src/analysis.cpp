@@ -672,21 +672,19 @@ void StateRun::run(int state, uint64_t budget, bool explain, bool leftover)
 void StateRun::input(int box, std::vector<Analysis::StoredValue>& out)
 {
     const uint64_t* b = box < 0 ? remaining.at(0) : regions.at(box);
-    for (int s : sigs) {
-        int ls = localOf[s];
+    for (size_t ls = 0; ls < sigs.size(); ls++) {
+        // A signal's first atom (global atom 0, local cut 0) is the one
+        // that holds zero, and zero is left out: most signals end here.
+        int first = fieldStart[ls];
+        if (b[first / 64] >> (first % 64) & 1)
+            continue;
         int g = segStart[ls];
         while ((b[segWord[g]] & segMask[g]) == 0)
             g++;
-        int atom = segWord[g] * 64 + __builtin_ctzll(b[segWord[g]] & segMask[g]) - fieldStart[ls];
-        const SignalAtoms& atoms = p.signals[s];
+        int atom = segWord[g] * 64 + __builtin_ctzll(b[segWord[g]] & segMask[g]) - first;
+        const SignalAtoms& atoms = p.signals[sigs[ls]];
         int global = cuts[cutStart[ls] + atom];
-        int rank = atoms.rank[global];
-        // The gap below the first constant starts at zero.
-        if (rank < 0)
-            continue;
-        if (atoms.point[global] && allDigits(*atoms.constants[rank], '0'))
-            continue;
-        out.push_back(Analysis::StoredValue{s, 2 * rank + (atoms.point[global] ? 0 : 1)});
+        out.push_back(Analysis::StoredValue{sigs[ls], 2 * atoms.rank[global] + (atoms.point[global] ? 0 : 1)});
     }
 }
 
