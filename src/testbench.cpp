@@ -513,7 +513,15 @@ void write_testbench(const ModelView& view, const Analysis& analysis, const std:
     std::vector<int> stepped; // states with steps, in the order they run
     w.current = view.start;
     StateInputs in;
-    for (int s : w.order) {
+    for (size_t i = 0; i < w.order.size(); i++) {
+        int s = w.order[i];
+        // The next state's targets lie anywhere in memory; asking for them
+        // now hides the wait behind this state's writing.
+        if (i + 1 < w.order.size())
+            for (int r : view.states[w.order[i + 1]].rows) {
+                __builtin_prefetch(&view.states[view.rows[r].target]);
+                __builtin_prefetch(&w.parentRow[view.rows[r].target]);
+            }
         analysis.stateInputs(view, s, in);
         const ViewState& st = view.states[s];
         for (size_t k = 0; k < st.rows.size() && k < in.fires.size(); k++) {
