@@ -407,6 +407,37 @@ def check_issue_example(guardgen, work):
     return []
 
 
+# A state whose rows double the analysis's boxes with every row: row i holds
+# when P<i> and Q<i> are both 1, so what no earlier row takes is 2**i boxes.
+# The analysis must give up on the later rows with one note, judge none of
+# them, and still count B as reachable through the last one.
+BUDGET_ROWS = 40
+BUDGET_NOTE = re.compile(r"Poznamka\[line=(\d+), column=0\]: Podminky (\d+) prechodu jsou pro presnou "
+                         r"analyzu prilis slozite, nic o nich neni hlaseno \(prvni je ze stavu A\)$")
+
+
+def check_budget(guardgen, work):
+    lines = ["@"]
+    for i in range(BUDGET_ROWS):
+        lines.append("X%d = P%d == 1 AND Q%d == 1;" % (i, i, i))
+    lines.append("#")
+    for i in range(BUDGET_ROWS - 1):
+        lines.append("(A, X%d) : A;" % i)
+    lines.append("(A, X%d) : B;" % (BUDGET_ROWS - 1))
+    lines.append("(B, X0) : A;")
+    first_row_line = BUDGET_ROWS + 3
+    proc, problem = run_lint(guardgen, work, "\n".join(lines) + "\n")
+    found = proc.stderr.splitlines()
+    match = BUDGET_NOTE.match(found[0]) if len(found) == 1 else None
+    if problem or proc.returncode != 0 or not match:
+        return ["budget: status %d, stderr:\n%s" % (proc.returncode, proc.stderr)]
+    line, count = int(match.group(1)), int(match.group(2))
+    # Undecided rows run to the end of A; the note names the first of them.
+    if not (first_row_line < line < first_row_line + BUDGET_ROWS and count == first_row_line + BUDGET_ROWS - line):
+        return ["budget: note at line %d for %d rows" % (line, count)]
+    return []
+
+
 def check_seed(guardgen, work, seed):
     flavour, desc, text = make(seed)
     expected = expected_findings(desc, text)
@@ -441,6 +472,7 @@ def main():
     failures = []
     with tempfile.TemporaryDirectory() as work:
         failures += check_issue_example(guardgen, work)
+        failures += check_budget(guardgen, work)
         for seed in a.seeds:
             failures += check_seed(guardgen, work, seed)
             if len(failures) >= 5:
