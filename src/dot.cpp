@@ -30,19 +30,22 @@ const int Ahead = 8;
 // DIGRAPH, SUBGRAPH, STRICT in any case) stays a name. Names and
 // conditions hold neither quotes nor backslashes, but the escape keeps the
 // file valid should a reader ever let one through.
+void addQuoted(std::string& out, std::string_view text)
+{
+    out += '"';
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    out += '"';
+}
+
 void putQuoted(std::string_view text)
 {
-    put("\"");
-    size_t from = 0;
-    for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] == '"' || text[i] == '\\') {
-            put(text.substr(from, i - from));
-            put("\\");
-            from = i;
-        }
-    }
-    put(text.substr(from));
-    put("\"");
+    std::string quoted;
+    addQuoted(quoted, text);
+    put(quoted);
 }
 
 // Every state's name quoted once, end to end in one string: a name is
@@ -56,13 +59,7 @@ struct QuotedNames {
     {
         for (const ViewState& state : view.states) {
             start.push_back(text.size());
-            text += '"';
-            for (char c : state.name) {
-                if (c == '"' || c == '\\')
-                    text += '\\';
-                text += c;
-            }
-            text += '"';
+            addQuoted(text, state.name);
         }
         start.push_back(text.size());
     }
@@ -131,11 +128,11 @@ void putLegend(const Shown& shown)
     put("Podminku vstupniho symbolu ukaze hrana pod mysi (SVG).\\l\"];\n");
 }
 
-void putState(const ModelView& view, const Analysis& analysis, int s)
+void putState(const ModelView& view, const QuotedNames& names, const Analysis& analysis, int s)
 {
     const ViewState& state = view.states[s];
     put("  ");
-    putQuoted(state.name);
+    put(names[s]);
     std::string_view attrs;
     bool error = state.rows.empty();
     bool reachable = analysis.reachable[s];
@@ -220,11 +217,11 @@ void write_dot(const ModelView& view, const Analysis& analysis, const std::strin
     put(EntryNode);
     put(" [shape=point width=0.12 tooltip=\"RESET\"];\n");
     for (size_t s = 0; s < view.states.size(); s++)
-        putState(view, analysis, static_cast<int>(s));
+        putState(view, names, analysis, static_cast<int>(s));
     put("  ");
     put(EntryNode);
     put(" -> ");
-    putQuoted(view.states[view.start].name);
+    put(names[view.start]);
     put(" [tooltip=\"RESET\"];\n");
 
     // After the bucketing, first[k] is where slot k ends and slot k + 1 begins.

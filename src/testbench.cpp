@@ -205,7 +205,7 @@ void writeReach(Writer& w, int child, const Input& in)
 // which the state's inputs hold one.
 bool planned(const Writer& w, const StateInputs& in, int s, size_t k)
 {
-    return fires(w, w.view.states[s].rows[k]) && k < in.fires.size() && in.fires[k];
+    return fires(w, w.view.states[s].rows[k]) && in.fires[k];
 }
 
 // The steps of one reachable state: its rows that can fire (self-loops
@@ -524,7 +524,7 @@ void write_testbench(const ModelView& view, const Analysis& analysis, const std:
             }
         analysis.stateInputs(view, s, in);
         const ViewState& st = view.states[s];
-        for (size_t k = 0; k < st.rows.size() && k < in.fires.size(); k++) {
+        for (size_t k = 0; k < st.rows.size(); k++) {
             int r = st.rows[k];
             if (w.parentRow[view.rows[r].target] == r && in.fires[k])
                 writeReach(w, view.rows[r].target, in.rowInputs[k]);
