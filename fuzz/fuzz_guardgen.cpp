@@ -116,6 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     writeInput(data, size);
     unlink(outPath.c_str());
+    // States are decided while reading, as a run with an option does; this
+    // also ends the thread a failed read left behind, before the model it
+    // reads is cleared.
+    analyse_while_reading(true, true);
     clear_tables();
     clear_model();
     model_keep_rows(true);

@@ -21,6 +21,10 @@
 #include "analysis.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -61,7 +65,6 @@ struct Term {
 
 struct PreparedSymbol {
     int first = 0, count = 0; // terms; none means the symbol is never '1'
-    bool prepared = false;
 };
 
 struct Prepared {
@@ -149,19 +152,17 @@ std::vector<Span> intersect(const std::vector<Span>& a, const std::vector<Span>&
     return out;
 }
 
-// Numbers the atoms of every signal from the constants of the given
-// symbols, and turns those symbols into terms over atoms.
-Prepared prepare(const ModelView& view, const std::vector<int>& which)
+// Numbers the atoms of every signal from the constants of the symbols, and
+// turns the symbols into terms over atoms.
+void prepare(size_t nsig, const std::vector<ViewSymbol>& symbols, Prepared& p)
 {
-    Prepared p;
-    size_t nsig = view.signals.size();
     p.signals.resize(nsig);
-    p.symbols.resize(view.symbols.size());
+    p.symbols.resize(symbols.size());
 
     // Every comparison of the symbols, bucketed by signal.
     std::vector<const Comparison*> comps;
-    for (int s : which)
-        for (const auto& term : view.symbols[s].terms)
+    for (const ViewSymbol& symbol : symbols)
+        for (const auto& term : symbol.terms)
             for (const Comparison& c : term)
                 comps.push_back(&c);
     std::vector<int> start(nsig + 1, 0);
@@ -209,11 +210,10 @@ Prepared prepare(const ModelView& view, const std::vector<int>& which)
     // hold is dropped, a signal it does not narrow is left out.
     size_t next = 0;
     std::vector<std::pair<int, size_t>> bySignal;
-    for (int s : which) {
+    for (size_t s = 0; s < symbols.size(); s++) {
         PreparedSymbol& sym = p.symbols[s];
-        sym.prepared = true;
         sym.first = static_cast<int>(p.terms.size());
-        for (const auto& term : view.symbols[s].terms) {
+        for (const auto& term : symbols[s].terms) {
             bySignal.clear();
             for (size_t k = 0; k < term.size(); k++)
                 bySignal.emplace_back(term[k].signal, next++);
@@ -251,8 +251,8 @@ Prepared prepare(const ModelView& view, const std::vector<int>& which)
         sym.count = static_cast<int>(p.terms.size()) - sym.first;
     }
 
-    p.keyStart.assign(view.symbols.size() + 1, 0);
-    for (size_t s = 0; s < view.symbols.size(); s++) {
+    p.keyStart.assign(symbols.size() + 1, 0);
+    for (size_t s = 0; s < symbols.size(); s++) {
         size_t first = p.keys.size();
         const PreparedSymbol& ps = p.symbols[s];
         for (int t = ps.first; t < ps.first + ps.count; t++) {
@@ -273,7 +273,6 @@ Prepared prepare(const ModelView& view, const std::vector<int>& which)
         p.keys.erase(std::unique(p.keys.begin() + first, p.keys.end()), p.keys.end());
         p.keyStart[s + 1] = p.keys.size();
     }
-    return p;
 }
 
 // Most states' boxes are a word or two; a library call per copy would
@@ -341,9 +340,9 @@ struct Check {
 // that its buffers are taken once.
 class StateRun {
 public:
-    StateRun(const ModelView& view, const Prepared& prepared)
-        : view(view), p(prepared), localOf(view.signals.size(), -1),
-          symbolStamp(view.symbols.size(), -1), symbolTerms(view.symbols.size())
+    explicit StateRun(const Prepared& prepared)
+        : p(prepared), localOf(prepared.signals.size(), -1), symbolStamp(prepared.symbols.size(), -1),
+          symbolTerms(prepared.symbols.size())
     {
     }
 
@@ -358,17 +357,17 @@ public:
     std::vector<int> shadowFirst, shadowPool;
     bool complete = true;
 
-    // LEFTOVER: also take the last row's inputs out, for the inputs where
-    // no row holds.
-    void run(int state, uint64_t limit, bool explain, bool leftover);
+    // Decides a state's rows: their numbers and symbols (-1: none) in
+    // priority order. LEFTOVER: also take the last row's inputs out, for the
+    // inputs where no row holds.
+    void run(const int* rows, const int* symbols, size_t n, uint64_t limit, bool explain, bool leftover);
 
     // After run: appends the signals that are not zero in the region box
     // given (-1: the first leftover box), in port order.
-    void input(int box, std::vector<Analysis::StoredValue>& out);
+    void input(int box, std::vector<Analysis::StoredValue>& out) const;
     bool hasLeftover() const { return remaining.size() > 0; }
 
 private:
-    const ModelView& view;
     const Prepared& p;
     uint64_t limit = 0;
 
@@ -402,7 +401,7 @@ private:
     std::vector<int> regionFirst, regionCount; // per row position
 
     bool over() const { return work > limit; }
-    void layout(int state);
+    void layout(const int* symbols, size_t n);
     bool buildTerms();
     int addTerm(const Term& term);
     bool meets(const uint64_t* box, int t);
@@ -412,7 +411,7 @@ private:
 
 // Collects the state's signals and cuts each one's atoms where a
 // constraint of the state begins or ends.
-void StateRun::layout(int state)
+void StateRun::layout(const int* symbols, size_t n)
 {
     for (int s : sigs)
         localOf[s] = -1;
@@ -420,8 +419,8 @@ void StateRun::layout(int state)
     keys.clear();
     stateSymbols.clear();
     stamp++;
-    for (int r : view.states[state].rows) {
-        int sym = view.rows[r].symbol;
+    for (size_t pos = 0; pos < n; pos++) {
+        int sym = symbols[pos];
         if (sym < 0 || symbolStamp[sym] == stamp)
             continue;
         symbolStamp[sym] = stamp;
@@ -445,7 +444,7 @@ void StateRun::layout(int state)
         cutCount.back()++;
         cuts.push_back(static_cast<int>(k & 0xffffffffu));
     }
-    size_t n = sigs.size();
+    n = sigs.size();
     fieldStart.assign(n, 0);
     segStart.assign(n, 0);
     segCount.assign(n, 0);
@@ -591,27 +590,27 @@ bool StateRun::regionMeetsSymbol(int pos, std::pair<int, int> terms)
     return false;
 }
 
-void StateRun::run(int state, uint64_t budget, bool explain, bool leftover)
+void StateRun::run(const int* rows, const int* symbols, size_t n, uint64_t budget, bool explain,
+                   bool leftover)
 {
     limit = work + budget;
-    const std::vector<int>& rows = view.states[state].rows;
-    fates.assign(rows.size(), RowFate::Undecided);
-    witnessBox.assign(rows.size(), -1);
-    shadowFirst.assign(rows.size(), -1);
+    fates.assign(n, RowFate::Undecided);
+    witnessBox.assign(n, -1);
+    shadowFirst.assign(n, -1);
     shadowPool.clear();
-    layout(state);
+    layout(symbols, n);
     complete = buildTerms();
     remaining.reset(W);
     remaining.push(universe.data());
     regions.reset(W);
-    regionFirst.assign(rows.size(), 0);
-    regionCount.assign(rows.size(), 0);
+    regionFirst.assign(n, 0);
+    regionCount.assign(n, 0);
     // A row without a symbol: one term without checks, which every box meets.
     int always = static_cast<int>(checkStart.size()) - 1;
     checkStart.push_back(static_cast<int>(checks.size()));
 
-    for (size_t pos = 0; pos < rows.size(); pos++) {
-        int sym = view.rows[rows[pos]].symbol;
+    for (size_t pos = 0; pos < n; pos++) {
+        int sym = symbols[pos];
         if (sym >= 0 && p.symbols[sym].count == 0) {
             fates[pos] = RowFate::NeverHolds;
             continue;
@@ -658,7 +657,7 @@ void StateRun::run(int state, uint64_t budget, bool explain, bool leftover)
             fates[pos] = RowFate::Shadowed;
             continue;
         }
-        if (pos + 1 == rows.size() && !leftover)
+        if (pos + 1 == n && !leftover)
             break;
         for (int t = terms.first; t < terms.first + terms.second && remaining.size() > 0; t++) {
             subtract(remaining, t, spare);
@@ -669,7 +668,7 @@ void StateRun::run(int state, uint64_t budget, bool explain, bool leftover)
     }
 }
 
-void StateRun::input(int box, std::vector<Analysis::StoredValue>& out)
+void StateRun::input(int box, std::vector<Analysis::StoredValue>& out) const
 {
     const uint64_t* b = box < 0 ? remaining.at(0) : regions.at(box);
     for (size_t ls = 0; ls < sigs.size(); ls++) {
@@ -688,13 +687,312 @@ void StateRun::input(int box, std::vector<Analysis::StoredValue>& out)
     }
 }
 
-std::vector<int> allSymbols(const ModelView& view)
+// The lists a thread's findings go to.
+struct Findings {
+    std::vector<int> shadowRows;
+    std::vector<Analysis::StoredValue> inputs;
+};
+
+// Keeps what run found about a state of n rows: each row's fate and the
+// start of its shadow list in out (-1: none) at fate[slot] and
+// shadowStart[slot] (if asked for), where slot is index[pos], or pos
+// without an index; with INPUTS, the state's inputs. Returns where its
+// inputs start.
+int keepState(const StateRun& run, size_t n, const int* index, RowFate* fate, int* shadowStart, bool inputs,
+              Findings& out)
 {
-    std::vector<int> all(view.symbols.size());
-    for (size_t s = 0; s < all.size(); s++)
-        all[s] = static_cast<int>(s);
-    return all;
+    for (size_t pos = 0; pos < n; pos++) {
+        size_t slot = index ? size_t(index[pos]) : pos;
+        fate[slot] = run.fates[pos];
+        if (!shadowStart)
+            continue;
+        shadowStart[slot] = -1;
+        if (run.shadowFirst[pos] >= 0) {
+            shadowStart[slot] = static_cast<int>(out.shadowRows.size());
+            for (const int* by = run.shadowPool.data() + run.shadowFirst[pos]; *by >= 0; by++)
+                out.shadowRows.push_back(*by);
+            out.shadowRows.push_back(-1);
+        }
+    }
+    if (!inputs)
+        return 0;
+    int start = static_cast<int>(out.inputs.size());
+    for (size_t pos = 0; pos < n; pos++) {
+        bool fires = run.witnessBox[pos] >= 0;
+        if (fires)
+            run.input(run.witnessBox[pos], out.inputs);
+        out.inputs.push_back(Analysis::StoredValue{-1, fires ? 1 : 0});
+    }
+    bool error = run.complete && run.hasLeftover();
+    if (error)
+        run.input(-1, out.inputs);
+    out.inputs.push_back(Analysis::StoredValue{-1, error ? 1 : 0});
+    return start;
 }
+
+// A state decided while the description was still being read: the rows
+// firstRow .. firstRow + count - 1, listed together. It stands for a state
+// only if those are all the state's rows. Only states decided within the
+// budget are kept.
+struct EarlyState {
+    int firstRow, count;
+    size_t at;      // its rows' fates (and shadow list starts) from here
+    int inputStart; // in the early findings
+    uint64_t work;  // what deciding it cost
+};
+
+// Decides states on a second thread while the description is still being
+// read. The reader hands over each run of rows of one source state when
+// the next row names another source; most descriptions list a state's rows
+// together, so by the end of reading most states are decided. analyse then
+// takes a result only where it is exactly what analyse would find itself.
+struct Early {
+    bool wanted = false, explain = false, inputs = false;
+    std::thread thread;
+    std::mutex lock;
+    std::condition_variable wake;
+    std::vector<int> queue; // under lock: runs as first row, count, symbols
+    bool closed = false;    // under lock: no more runs; stop
+    std::atomic<bool> stop{false};
+    std::vector<int> batch; // the reader's runs not yet handed over
+
+    // The thread's own until it is joined.
+    size_t signalCount = 0;
+    const std::vector<ViewSymbol>* symbols = nullptr;
+    Prepared p;
+    bool prepared = false, failed = false;
+    std::vector<EarlyState> states; // by first row
+    std::vector<RowFate> fates;
+    std::vector<int> shadowStart;
+    Findings found;
+};
+
+Early early;
+
+void earlyWork(Early& e)
+{
+    try {
+        prepare(e.signalCount, *e.symbols, e.p);
+        e.prepared = true;
+        StateRun run(e.p);
+        std::vector<int> runs, rowNumbers;
+        // What the whole run may spend, as it grows with the rows: past it
+        // the states are left to analyse, so that reading ahead never
+        // costs more than the analysis itself would.
+        uint64_t cap = runBudgetBase;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> hold(e.lock);
+                e.wake.wait(hold, [&] { return e.closed || !e.queue.empty(); });
+                if (e.queue.empty() || e.stop)
+                    return;
+                runs.swap(e.queue);
+                e.queue.clear();
+            }
+            for (size_t i = 0; i < runs.size() && !e.stop.load(std::memory_order_relaxed);) {
+                int first = runs[i], count = runs[i + 1];
+                const int* symbols = runs.data() + i + 2;
+                i += 2 + size_t(count);
+                cap += runBudgetPerRow * uint64_t(count);
+                if (run.work > cap)
+                    continue;
+                rowNumbers.resize(count);
+                for (int k = 0; k < count; k++)
+                    rowNumbers[k] = first + k;
+                uint64_t before = run.work;
+                run.run(rowNumbers.data(), symbols, count, stateBudget, e.explain, e.inputs);
+                if (!run.complete)
+                    continue;
+                EarlyState st{first, count, e.fates.size(), 0, run.work - before};
+                e.fates.resize(st.at + count);
+                if (e.explain)
+                    e.shadowStart.resize(st.at + count);
+                st.inputStart = keepState(run, count, nullptr, e.fates.data() + st.at,
+                                          e.explain ? e.shadowStart.data() + st.at : nullptr, e.inputs, e.found);
+                e.states.push_back(st);
+            }
+        }
+    } catch (...) {
+        // Out of memory here only costs the head start.
+        e.failed = true;
+    }
+}
+
+// Hands the reader's runs over.
+void handOver(Early& e)
+{
+    {
+        std::lock_guard<std::mutex> hold(e.lock);
+        if (e.queue.empty())
+            e.queue.swap(e.batch);
+        else
+            e.queue.insert(e.queue.end(), e.batch.begin(), e.batch.end());
+    }
+    e.batch.clear();
+    e.wake.notify_one();
+}
+
+// Ends the thread: with STOP at once, else once it has decided every run
+// handed over, so that which states are decided early does not depend on
+// timing.
+void endEarly(bool stop)
+{
+    Early& e = early;
+    if (!e.thread.joinable())
+        return;
+    if (stop)
+        e.stop = true;
+    else
+        handOver(e);
+    {
+        std::lock_guard<std::mutex> hold(e.lock);
+        e.closed = true;
+    }
+    e.wake.notify_one();
+    e.thread.join();
+}
+
+void stopEarly()
+{
+    endEarly(true);
+}
+
+// Hands a batch of runs over when it is this many numbers long: one lock
+// per few hundred states.
+const size_t earlyBatch = 4096;
+
+void noteRun(const std::vector<ViewSignal>& signals, const std::vector<ViewSymbol>& symbols, int firstRow,
+             const ViewRow* rows, int count)
+{
+    Early& e = early;
+    if (!e.wanted)
+        return;
+    if (!e.thread.joinable()) {
+        // The symbols are all defined before the first row, and stay as
+        // they are from here on.
+        e.signalCount = signals.size();
+        e.symbols = &symbols;
+        try {
+            e.thread = std::thread(earlyWork, std::ref(e));
+        } catch (const std::system_error&) {
+            e.wanted = false; // no thread: analyse does it all
+            return;
+        }
+        static bool registered = false;
+        if (!registered) {
+            // A reading error ends the run with exit: the thread must be
+            // gone before what it reads is destroyed.
+            std::atexit(stopEarly);
+            registered = true;
+        }
+    }
+    e.batch.push_back(firstRow);
+    e.batch.push_back(count);
+    for (int k = 0; k < count; k++)
+        e.batch.push_back(rows[k].symbol);
+    if (e.batch.size() >= earlyBatch)
+        handOver(e);
+}
+
+// Forgets everything of the last early analysis.
+void resetEarly()
+{
+    stopEarly();
+    Early& e = early;
+    e.wanted = e.explain = e.inputs = false;
+    e.queue.clear();
+    e.closed = false;
+    e.stop = false;
+    e.batch.clear();
+    e.signalCount = 0;
+    e.symbols = nullptr;
+    e.p = Prepared();
+    e.prepared = e.failed = false;
+    e.states.clear();
+    e.fates.clear();
+    e.shadowStart.clear();
+    e.found = Findings();
+}
+
+// The early result for a state with the given rows, or null.
+const EarlyState* earlyFor(const std::vector<int>& rows)
+{
+    const std::vector<EarlyState>& states = early.states;
+    if (rows.empty())
+        return nullptr;
+    auto it = std::lower_bound(states.begin(), states.end(), rows.front(),
+                               [](const EarlyState& st, int row) { return st.firstRow < row; });
+    if (it == states.end() || it->firstRow != rows.front() || size_t(it->count) != rows.size() ||
+        rows.back() != rows.front() + it->count - 1)
+        return nullptr;
+    return &*it;
+}
+
+// The states of one thread's part of the analysis, and what it found
+// besides what it writes into the Analysis by row and by state.
+struct Part {
+    size_t firstState = 0, endState = 0;
+    uint64_t budget = 0;
+    unsigned char pool = 0; // its findings' place in Analysis::inputs
+    Findings found;
+    size_t undecidedRows = 0;
+};
+
+// The early findings go first, then the parts'.
+const unsigned char earlyPool = 0;
+
+void analysePart(const ModelView& view, const Prepared& p, bool explain, bool inputs, bool useEarly, Analysis& a,
+                 Part& part)
+{
+    StateRun run(p);
+    std::vector<int> symbols;
+    if (inputs) {
+        // Room for a few values per row up front: pages a list never
+        // reaches are never touched, and a list that outgrows its room
+        // would copy everything so far.
+        size_t rows = 0;
+        for (size_t st = part.firstState; st < part.endState; st++)
+            rows += view.states[st].rows.size() + 1;
+        part.found.inputs.reserve(rows * 6);
+    }
+    // The budget is spent state by state in this order, as if every state
+    // were decided here: an early result stands only where it cost no more
+    // than the state may spend here, for then deciding it here would take
+    // the same steps and find the same.
+    uint64_t used = 0;
+    for (size_t st = part.firstState; st < part.endState; st++) {
+        uint64_t left = used < part.budget ? part.budget - used : 0;
+        uint64_t budget = std::min(stateBudget, left);
+        const std::vector<int>& rows = view.states[st].rows;
+        const EarlyState* done = useEarly ? earlyFor(rows) : nullptr;
+        if (done && done->work <= budget) {
+            used += done->work;
+            for (size_t pos = 0; pos < rows.size(); pos++) {
+                a.fate[rows[pos]] = early.fates[done->at + pos];
+                if (explain)
+                    a.shadowStart[rows[pos]] = early.shadowStart[done->at + pos];
+            }
+            a.inputPool[st] = earlyPool;
+            a.inputStart[st] = done->inputStart;
+            continue;
+        }
+        symbols.resize(rows.size());
+        for (size_t pos = 0; pos < rows.size(); pos++)
+            symbols[pos] = view.rows[rows[pos]].symbol;
+        uint64_t before = run.work;
+        run.run(rows.data(), symbols.data(), rows.size(), budget, explain, inputs);
+        used += run.work - before;
+        for (RowFate f : run.fates)
+            part.undecidedRows += f == RowFate::Undecided;
+        int start = keepState(run, rows.size(), rows.data(), a.fate.data(),
+                              explain ? a.shadowStart.data() : nullptr, inputs, part.found);
+        a.inputPool[st] = part.pool;
+        a.inputStart[st] = start;
+    }
+}
+
+// Below this many rows one thread does it all.
+const size_t rowsForTwoThreads = 1 << 14;
 
 } // namespace
 
@@ -711,7 +1009,7 @@ RowSpan Analysis::shadowedBy(int row) const
 
 void Analysis::stateInputs(const ModelView& view, int state, StateInputs& out) const
 {
-    const StoredValue* v = inputs[size_t(state) >= inputSplit].data() + inputStart[state];
+    const StoredValue* v = inputs[inputPool[state]].data() + inputStart[state];
     // Reads one list; true when its input is there.
     auto read = [&](Input& in) {
         in.clear();
@@ -727,82 +1025,39 @@ void Analysis::stateInputs(const ModelView& view, int state, StateInputs& out) c
     out.hasErrorInput = read(out.errorInput);
 }
 
-namespace {
-
-// The states of one thread's part of the analysis, and what it found
-// besides what it writes into the Analysis by row and by state.
-struct Part {
-    size_t firstState = 0, endState = 0;
-    uint64_t budget = 0;
-    std::vector<int> shadowRows;
-    std::vector<Analysis::StoredValue> inputs;
-    size_t undecidedRows = 0;
-};
-
-void analysePart(const ModelView& view, const Prepared& p, bool explain, bool inputs, Analysis& a,
-                 Part& part)
+void analyse_while_reading(bool explain, bool inputs)
 {
-    StateRun run(view, p);
-    if (inputs) {
-        // Room for a few values per row up front: pages a list never
-        // reaches are never touched, and a list that outgrows its room
-        // would copy everything so far.
-        size_t rows = 0;
-        for (size_t st = part.firstState; st < part.endState; st++)
-            rows += view.states[st].rows.size() + 1;
-        part.inputs.reserve(rows * 6);
-    }
-    for (size_t st = part.firstState; st < part.endState; st++) {
-        uint64_t left = run.work < part.budget ? part.budget - run.work : 0;
-        run.run(static_cast<int>(st), std::min(stateBudget, left), explain, inputs);
-        const std::vector<int>& rows = view.states[st].rows;
-        for (size_t pos = 0; pos < rows.size(); pos++) {
-            int r = rows[pos];
-            a.fate[r] = run.fates[pos];
-            if (a.fate[r] == RowFate::Undecided)
-                part.undecidedRows++;
-            if (run.shadowFirst[pos] >= 0) {
-                a.shadowStart[r] = static_cast<int>(part.shadowRows.size());
-                for (const int* by = run.shadowPool.data() + run.shadowFirst[pos]; *by >= 0; by++)
-                    part.shadowRows.push_back(*by);
-                part.shadowRows.push_back(-1);
-            }
-        }
-        if (!inputs)
-            continue;
-        a.inputStart[st] = static_cast<int>(part.inputs.size());
-        for (size_t pos = 0; pos < rows.size(); pos++) {
-            bool fires = run.witnessBox[pos] >= 0;
-            if (fires)
-                run.input(run.witnessBox[pos], part.inputs);
-            part.inputs.push_back(Analysis::StoredValue{-1, fires ? 1 : 0});
-        }
-        bool error = run.complete && run.hasLeftover();
-        if (error)
-            run.input(-1, part.inputs);
-        part.inputs.push_back(Analysis::StoredValue{-1, error ? 1 : 0});
-    }
+    resetEarly();
+    early.wanted = true;
+    early.explain = explain;
+    early.inputs = inputs;
+    model_watch_runs(noteRun);
 }
-
-// Below this many rows one thread does it all.
-const size_t rowsForTwoThreads = 1 << 14;
-
-} // namespace
 
 Analysis analyse(const ModelView& view, bool explain, bool inputs)
 {
+    model_watch_runs(nullptr);
+    endEarly(false);
+    Early& e = early;
+    bool useEarly = e.wanted && !e.failed && e.prepared && e.explain == explain && e.inputs == inputs &&
+                    e.symbols->size() == view.symbols.size() && e.signalCount == view.signals.size();
+
     Analysis a;
-    std::vector<int> all = allSymbols(view);
-    Prepared p = prepare(view, all);
+    Prepared own;
+    if (useEarly)
+        own = std::move(e.p);
+    else
+        prepare(view.signals.size(), view.symbols, own);
+    const Prepared& p = own;
     a.symbolSatisfiable.resize(view.symbols.size());
-    for (size_t s = 0; s < all.size(); s++)
+    for (size_t s = 0; s < view.symbols.size(); s++)
         a.symbolSatisfiable[s] = p.symbols[s].count > 0;
 
     a.fate.resize(view.rows.size());
     if (explain)
         a.shadowStart.resize(view.rows.size(), -1);
-    if (inputs)
-        a.inputStart.resize(view.states.size(), 0);
+    a.inputStart.resize(view.states.size(), 0);
+    a.inputPool.resize(view.states.size(), 0);
 
     // States are independent, so a large machine is split in two parts of
     // about as many rows, one per thread. Each part has its share of the
@@ -810,6 +1065,8 @@ Analysis analyse(const ModelView& view, bool explain, bool inputs)
     // on how the threads are scheduled, nor on how many cores there are.
     size_t n = view.rows.size();
     Part parts[2];
+    parts[0].pool = 1;
+    parts[1].pool = 2;
     int partCount = n >= rowsForTwoThreads ? 2 : 1;
     parts[0].endState = view.states.size();
     if (partCount == 2) {
@@ -827,39 +1084,44 @@ Analysis analyse(const ModelView& view, bool explain, bool inputs)
     std::thread helper;
     if (partCount == 2) {
         try {
-            helper = std::thread(analysePart, std::cref(view), std::cref(p), explain, inputs, std::ref(a),
+            helper = std::thread(analysePart, std::cref(view), std::cref(p), explain, inputs, useEarly, std::ref(a),
                                  std::ref(parts[1]));
         } catch (const std::system_error&) {
             // No thread to be had: this one does both parts.
         }
     }
-    analysePart(view, p, explain, inputs, a, parts[0]);
+    analysePart(view, p, explain, inputs, useEarly, a, parts[0]);
     if (helper.joinable())
         helper.join();
     else if (partCount == 2)
-        analysePart(view, p, explain, inputs, a, parts[1]);
+        analysePart(view, p, explain, inputs, useEarly, a, parts[1]);
 
-    // The second part's shadowing lists go after the first's; the inputs
-    // stay in their parts.
-    a.shadowRows = std::move(parts[0].shadowRows);
-    a.inputs[0] = std::move(parts[0].inputs);
-    a.inputSplit = parts[0].endState;
-    a.undecidedRows = parts[0].undecidedRows;
-    if (partCount == 2) {
-        int shadowShift = static_cast<int>(a.shadowRows.size());
-        for (size_t st = parts[1].firstState; st < parts[1].endState && explain; st++)
-            for (int r : view.states[st].rows)
-                if (a.shadowStart[r] >= 0)
-                    a.shadowStart[r] += shadowShift;
-        a.shadowRows.insert(a.shadowRows.end(), parts[1].shadowRows.begin(), parts[1].shadowRows.end());
-        a.inputs[1] = std::move(parts[1].inputs);
-        a.undecidedRows += parts[1].undecidedRows;
+    // The shadowing lists go one after the other: the early ones, then the
+    // parts'; the inputs stay where they are.
+    Findings none;
+    Findings& first = useEarly ? e.found : none;
+    a.shadowRows = std::move(first.shadowRows);
+    a.inputs[earlyPool] = std::move(first.inputs);
+    size_t shift[3] = {0, 0, 0};
+    for (int k = 0; k < partCount; k++) {
+        Part& part = parts[k];
+        shift[part.pool] = a.shadowRows.size();
+        a.shadowRows.insert(a.shadowRows.end(), part.found.shadowRows.begin(), part.found.shadowRows.end());
+        a.inputs[part.pool] = std::move(part.found.inputs);
+        a.undecidedRows += part.undecidedRows;
+    }
+    for (size_t st = 0; st < view.states.size() && explain; st++) {
+        size_t by = shift[a.inputPool[st]];
+        for (int r : view.states[st].rows)
+            if (by > 0 && a.shadowStart[r] >= 0)
+                a.shadowStart[r] += static_cast<int>(by);
     }
     if (inputs) {
         a.constants.resize(view.signals.size());
         for (size_t s = 0; s < view.signals.size(); s++)
-            a.constants[s] = std::move(p.signals[s].constants);
+            a.constants[s] = std::move(own.signals[s].constants);
     }
+    resetEarly();
 
     // Reachable over rows that may fire: an undecided row counts as one
     // that does, so that no state is called unreachable by mistake.

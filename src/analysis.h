@@ -70,15 +70,15 @@ struct Analysis {
 
     // A value as kept: code is twice the rank of the signal's constant, plus
     // one for the value just above it. A state's inputs start at
-    // inputStart[state] in the list of its part (states from inputSplit on
-    // are in the second): one list per row, then the error input, each
-    // ended by signal -1 with code 1 when the input is there, 0 when not.
-    // The parts stay apart so that they are never copied into one.
+    // inputStart[state] in inputs[inputPool[state]]: one list per row, then
+    // the error input, each ended by signal -1 with code 1 when the input is
+    // there, 0 when not. The lists stay in the pools the threads that found
+    // them wrote, so that they are never copied into one.
     struct StoredValue {
         int signal, code;
     };
-    std::vector<StoredValue> inputs[2];
-    size_t inputSplit = 0;
+    std::vector<StoredValue> inputs[3];
+    std::vector<unsigned char> inputPool;
     std::vector<int> inputStart;
     std::vector<std::vector<const std::string*>> constants; // by signal, ascending
 };
@@ -88,5 +88,11 @@ struct Analysis {
 // INPUTS: also keep an input for every row that fires, and for every state
 // where some input fits no row (the testbench takes them).
 Analysis analyse(const ModelView& view, bool explain = true, bool inputs = false);
+
+// Called before reading: decides states on a second thread while the
+// description is still being read, so that analyse (with the same EXPLAIN
+// and INPUTS) finds most of its work done. The verdicts are the same as
+// without it.
+void analyse_while_reading(bool explain, bool inputs);
 
 #endif

@@ -132,6 +132,11 @@ int main(int argc, char* argv[])
     preferHugePages();
     bool needView = opt.lint || opt.dot || opt.testbench || opt.verilog;
     model_keep_rows(needView);
+    bool analyses = opt.lint || opt.dot || opt.testbench;
+    // The picture needs no account of which rows shadow which.
+    bool explain = opt.lint || opt.testbench;
+    if (analyses)
+        analyse_while_reading(explain, opt.testbench);
     const std::string& fn_in = opt.description;
     if (opt.kiss2) {
         if (!read_kiss2(fn_in))
@@ -166,9 +171,8 @@ int main(int argc, char* argv[])
 
     const ModelView& view = build_view();
     Analysis analysis;
-    // The picture needs no account of which rows shadow which.
-    if (opt.lint || opt.dot || opt.testbench)
-        analysis = analyse(view, opt.lint || opt.testbench, opt.testbench);
+    if (analyses)
+        analysis = analyse(view, explain, opt.testbench);
     size_t findings = opt.lint ? lint(view, analysis) : 0;
     if (writes) {
         instrukce_debugOut(fn_out);

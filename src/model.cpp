@@ -23,6 +23,8 @@ std::vector<ReaderNote> notes;
 // build_view turns them into positions: one copy of a million rows, not two.
 ModelView view;
 bool built = false;
+RunWatcher watcher = nullptr;
+int runStart = 0; // the first row of the run being read
 
 } // namespace
 
@@ -52,13 +54,25 @@ void model_symbol(const std::string& name, int line, int column)
     pendingTerms.clear();
 }
 
+void model_watch_runs(RunWatcher w)
+{
+    watcher = w;
+    runStart = static_cast<int>(view.rows.size());
+}
+
 void model_row(int line, int column)
 {
     if (!keepRows)
         return;
     const TState& last = StateList.back();
     int symbol = last.prechod.empty() ? -1 : symbolIndex.at(last.prechod);
-    view.rows.push_back(ViewRow{last_row_source(), last_row_target(), symbol, line, column});
+    int source = last_row_source();
+    int count = static_cast<int>(view.rows.size()) - runStart;
+    if (watcher && count > 0 && view.rows[view.rows.size() - 1].source != source) {
+        watcher(signals, symbols, runStart, &view.rows[runStart], count);
+        runStart = static_cast<int>(view.rows.size());
+    }
+    view.rows.push_back(ViewRow{source, last_row_target(), symbol, line, column});
 }
 
 void model_note(int line, int column, const std::string& text)
@@ -122,6 +136,7 @@ void clear_model()
     notes.clear();
     view = ModelView();
     built = false;
+    runStart = 0;
 }
 
 static_assert(std::is_trivially_copyable<ViewRow>::value, "rows are moved by realloc");

@@ -107,6 +107,14 @@ void model_row(int line, int column);
 
 void model_note(int line, int column, const std::string& text);
 
+// Told, while reading, of each run of rows listed together with one source
+// state, once a row names another source: the rows firstRow .. firstRow +
+// count - 1 of the view, and the signals and symbols noted, which do not
+// change once rows come. The run need not be all of the state's rows.
+using RunWatcher = void (*)(const std::vector<ViewSignal>& signals, const std::vector<ViewSymbol>& symbols,
+                            int firstRow, const ViewRow* rows, int count);
+void model_watch_runs(RunWatcher watcher); // null: no one
+
 // Builds the view from the tables and the notes after reading; later calls
 // give the same view.
 const ModelView& build_view();
