@@ -364,7 +364,7 @@ public:
 
     // After run: appends the signals that are not zero in the region box
     // given (-1: the first leftover box), in port order.
-    void input(int box, std::vector<Analysis::StoredValue>& out) const;
+    void input(int box, Growing<Analysis::StoredValue>& out) const;
     bool hasLeftover() const { return remaining.size() > 0; }
 
 private:
@@ -668,7 +668,7 @@ void StateRun::run(const int* rows, const int* symbols, size_t n, uint64_t budge
     }
 }
 
-void StateRun::input(int box, std::vector<Analysis::StoredValue>& out) const
+void StateRun::input(int box, Growing<Analysis::StoredValue>& out) const
 {
     const uint64_t* b = box < 0 ? remaining.at(0) : regions.at(box);
     for (size_t ls = 0; ls < sigs.size(); ls++) {
@@ -689,8 +689,8 @@ void StateRun::input(int box, std::vector<Analysis::StoredValue>& out) const
 
 // The lists a thread's findings go to.
 struct Findings {
-    std::vector<int> shadowRows;
-    std::vector<Analysis::StoredValue> inputs;
+    Growing<int> shadowRows;
+    Growing<Analysis::StoredValue> inputs;
 };
 
 // Keeps what run found about a state of n rows: each row's fate and the
@@ -761,9 +761,9 @@ struct Early {
     const std::vector<ViewSymbol>* symbols = nullptr;
     Prepared p;
     bool prepared = false, failed = false;
-    std::vector<EarlyState> states; // by first row
-    std::vector<RowFate> fates;
-    std::vector<int> shadowStart;
+    Growing<EarlyState> states; // by first row
+    Growing<RowFate> fates;
+    Growing<int> shadowStart;
     Findings found;
 };
 
@@ -908,16 +908,16 @@ void resetEarly()
     e.symbols = nullptr;
     e.p = Prepared();
     e.prepared = e.failed = false;
-    e.states.clear();
-    e.fates.clear();
-    e.shadowStart.clear();
+    e.states = Growing<EarlyState>();
+    e.fates = Growing<RowFate>();
+    e.shadowStart = Growing<int>();
     e.found = Findings();
 }
 
 // The early result for a state with the given rows, or null.
 const EarlyState* earlyFor(const std::vector<int>& rows)
 {
-    const std::vector<EarlyState>& states = early.states;
+    const Growing<EarlyState>& states = early.states;
     if (rows.empty())
         return nullptr;
     auto it = std::lower_bound(states.begin(), states.end(), rows.front(),
@@ -1106,7 +1106,7 @@ Analysis analyse(const ModelView& view, bool explain, bool inputs)
     for (int k = 0; k < partCount; k++) {
         Part& part = parts[k];
         shift[part.pool] = a.shadowRows.size();
-        a.shadowRows.insert(a.shadowRows.end(), part.found.shadowRows.begin(), part.found.shadowRows.end());
+        a.shadowRows.append(part.found.shadowRows.begin(), part.found.shadowRows.end());
         a.inputs[part.pool] = std::move(part.found.inputs);
         a.undecidedRows += part.undecidedRows;
     }

@@ -66,7 +66,8 @@ struct Analysis {
 
     // For a Shadowed row r: its list starts at shadowRows[shadowStart[r]]
     // and ends at the next -1.
-    std::vector<int> shadowStart, shadowRows;
+    std::vector<int> shadowStart;
+    Growing<int> shadowRows;
 
     // A value as kept: code is twice the rank of the signal's constant, plus
     // one for the value just above it. A state's inputs start at
@@ -77,7 +78,7 @@ struct Analysis {
     struct StoredValue {
         int signal, code;
     };
-    std::vector<StoredValue> inputs[3];
+    Growing<StoredValue> inputs[3];
     std::vector<unsigned char> inputPool;
     std::vector<int> inputStart;
     std::vector<std::vector<const std::string*>> constants; // by signal, ascending

@@ -4,9 +4,6 @@
 
 #include "table.h"
 
-#include <cstdlib>
-#include <new>
-#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -137,43 +134,6 @@ void clear_model()
     view = ModelView();
     built = false;
     runStart = 0;
-}
-
-static_assert(std::is_trivially_copyable<ViewRow>::value, "rows are moved by realloc");
-
-RowStore::RowStore(const RowStore& other)
-{
-    for (const ViewRow& row : other)
-        push_back(row);
-}
-
-RowStore::RowStore(RowStore&& other) noexcept
-    : data(std::exchange(other.data, nullptr)), count(std::exchange(other.count, 0)),
-      capacity(std::exchange(other.capacity, 0))
-{
-}
-
-RowStore& RowStore::operator=(RowStore other) noexcept
-{
-    std::swap(data, other.data);
-    std::swap(count, other.count);
-    std::swap(capacity, other.capacity);
-    return *this;
-}
-
-RowStore::~RowStore()
-{
-    std::free(data);
-}
-
-void RowStore::grow()
-{
-    size_t more = capacity < 1024 ? 1024 : capacity * 2;
-    void* moved = std::realloc(data, more * sizeof(ViewRow));
-    if (!moved)
-        throw std::bad_alloc();
-    data = static_cast<ViewRow*>(moved);
-    capacity = more;
 }
 
 const char* cmp_text(CmpOp op)

@@ -6,6 +6,8 @@
 #ifndef GUARDGEN_MODEL_H
 #define GUARDGEN_MODEL_H
 
+#include "growing.h"
+
 #include <string>
 #include <vector>
 
@@ -38,39 +40,8 @@ struct ViewRow {
     int line, column;   // the row's first token
 };
 
-// The rows of a view: a vector of ViewRow, but grown with realloc, which
-// moves a large block by remapping its pages rather than copying them, so
-// that a million rows noted one by one reach memory once, not twice.
-class RowStore {
-public:
-    RowStore() = default;
-    RowStore(const RowStore& other);
-    RowStore(RowStore&& other) noexcept;
-    RowStore& operator=(RowStore other) noexcept;
-    ~RowStore();
-
-    void push_back(const ViewRow& row)
-    {
-        if (count == capacity)
-            grow();
-        data[count++] = row;
-    }
-    void clear() { count = 0; }
-    size_t size() const { return count; }
-    bool empty() const { return count == 0; }
-    ViewRow& operator[](size_t i) { return data[i]; }
-    const ViewRow& operator[](size_t i) const { return data[i]; }
-    const ViewRow& front() const { return data[0]; }
-    ViewRow* begin() { return data; }
-    ViewRow* end() { return data + count; }
-    const ViewRow* begin() const { return data; }
-    const ViewRow* end() const { return data + count; }
-
-private:
-    void grow();
-    ViewRow* data = nullptr;
-    size_t count = 0, capacity = 0;
-};
+// The rows of a view: noted one by one while reading, a million of them.
+using RowStore = Growing<ViewRow>;
 
 struct ViewState {
     std::string name;
