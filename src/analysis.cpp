@@ -18,19 +18,21 @@
 // per row (shared out between the two parts of a large machine by their
 // rows); past that the rows not yet decided are left Undecided. Well
 // behaved states (a few rows, a few comparisons each) need some thousands.
+//
+// A run that asks for it early has most states decided on a second thread
+// while the description is still being read (see Early below).
 #include "analysis.h"
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <cstdlib>
-#include <mutex>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
-#include <unordered_map>
 
 namespace {
 

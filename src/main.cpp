@@ -7,6 +7,7 @@
 #include "lint.h"
 #include "model.h"
 #include "options.h"
+#include "output.h"
 #include "parser.h"
 #include "table.h"
 #include "testbench.h"
@@ -19,6 +20,8 @@
 #include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -169,13 +172,38 @@ int main(int argc, char* argv[])
         return 0;
     }
 
+    // The checker needs only the tables, so a second thread writes it while
+    // this one builds the view and analyses it. A failure is reported here
+    // when the checker would have been written, before any other output.
+    std::thread checker;
+    std::string checkerFailure;
+    if (writes) {
+        try {
+            checker = std::thread([&] {
+                outThrowFailures();
+                try {
+                    instrukce_debugOut(fn_out);
+                } catch (const OutputFailure& failure) {
+                    checkerFailure = failure.message;
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: the checker is written below.
+        }
+    }
     const ModelView& view = build_view();
     Analysis analysis;
     if (analyses)
         analysis = analyse(view, explain, opt.testbench);
     size_t findings = opt.lint ? lint(view, analysis) : 0;
     if (writes) {
-        instrukce_debugOut(fn_out);
+        if (checker.joinable()) {
+            checker.join();
+            if (!checkerFailure.empty())
+                synTotalError(checkerFailure);
+        } else {
+            instrukce_debugOut(fn_out);
+        }
         if (opt.dot)
             write_dot(view, analysis, stem + ".dot");
         if (opt.testbench)

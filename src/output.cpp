@@ -7,10 +7,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-char outBuf[1 << 20];
-size_t outLen;
-static FILE* outFile;
-static bool outFailed;
+thread_local char outBuf[1 << 20];
+thread_local size_t outLen;
+static thread_local FILE* outFile;
+static thread_local bool outFailed;
+static thread_local bool outThrows;
+
+void outThrowFailures()
+{
+    outThrows = true;
+}
+
+static void fail(const char* message)
+{
+    if (outThrows)
+        throw OutputFailure{message};
+    synTotalError(message);
+}
 
 static void writeOut(const char* data, size_t size)
 {
@@ -34,7 +47,7 @@ void outOpen(const std::string& path)
 {
     outFile = std::fopen(path.c_str(), "w");
     if (!outFile)
-        synTotalError("Nelze otevrit vystupni soubor");
+        fail("Nelze otevrit vystupni soubor");
     outFailed = false;
     outLen = 0;
 }
@@ -56,6 +69,6 @@ void outClose(const std::string& path)
     outFile = nullptr;
     if (failed) {
         removeOutput(path);
-        synTotalError("Nelze zapsat vystupni soubor");
+        fail("Nelze zapsat vystupni soubor");
     }
 }

@@ -9,8 +9,10 @@
 #include <string>
 #include <string_view>
 
-extern char outBuf[1 << 20];
-extern size_t outLen;
+// Each thread writes its own file: the checker may be written beside
+// another writer's work.
+extern thread_local char outBuf[1 << 20];
+extern thread_local size_t outLen;
 void outFlush();
 void outDirect(std::string_view text);
 
@@ -19,6 +21,13 @@ void outOpen(const std::string& path);
 // Flushes and closes; a failed write removes a partly written plain file
 // and ends the run with an error report.
 void outClose(const std::string& path);
+
+// On a thread other than the main one a failure cannot end the run: there
+// it is thrown as an OutputFailure, for the main thread to report.
+struct OutputFailure {
+    std::string message;
+};
+void outThrowFailures();
 
 // A plain copy into the buffer: writers call this several times per row.
 inline void put(std::string_view text)

@@ -277,7 +277,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{{"--verilog", "-o", "g.vhd", "fsm.txt"}, {{"g.vhd", "out/../g.v"}},
                     "Vystupni soubor g.v by byl zapsan dvakrat"},
         // A directory that does not exist.
-        RefusalCase{{"-o", "none/g.vhd", "fsm.txt"}, {}, "Nelze otevrit vystupni soubor"}));
+        RefusalCase{{"-o", "none/g.vhd", "fsm.txt"}, {}, "Nelze otevrit vystupni soubor"},
+        // A checker that cannot be written, while the options' files could:
+        // none of them is written either.
+        RefusalCase{{"-o", "g.vhd", "--dot", "--testbench", "--verilog", "fsm.txt"}, {{"g.vhd", "/dev/full"}},
+                    "Nelze zapsat vystupni soubor"},
+        RefusalCase{{"--dot", "-o", "none/g.vhd", "fsm.txt"}, {}, "Nelze otevrit vystupni soubor"}));
 
 // ---------------------------------------------------------------------------
 // Bad command lines: the message, then the short usage text; nothing read.
