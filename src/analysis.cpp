@@ -28,7 +28,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <system_error>
@@ -1128,23 +1127,9 @@ Analysis analyse(const ModelView& view, bool explain, bool inputs)
     // Reachable over rows that may fire: an undecided row counts as one
     // that does, so that no state is called unreachable by mistake.
     a.reachable.assign(view.states.size(), false);
-    std::deque<int> queue;
-    if (!view.states.empty()) {
-        a.reachable[view.start] = true;
-        queue.push_back(view.start);
-    }
-    while (!queue.empty()) {
-        int st = queue.front();
-        queue.pop_front();
-        for (int r : view.states[st].rows) {
-            RowFate f = a.fate[r];
-            int target = view.rows[r].target;
-            if ((f == RowFate::Fires || f == RowFate::Undecided) && !a.reachable[target]) {
-                a.reachable[target] = true;
-                queue.push_back(target);
-            }
-        }
-    }
+    auto mayFire = [&](int r) { return a.fate[r] == RowFate::Fires || a.fate[r] == RowFate::Undecided; };
+    for (int st : reach_states(view, mayFire))
+        a.reachable[st] = true;
     return a;
 }
 

@@ -65,6 +65,46 @@ struct ModelView {
     std::vector<ReaderNote> notes;   // in the order the reader made them
 };
 
+// The states reached from the start state over the rows that TAKES(row)
+// accepts, in breadth-first order; with PARENT, by state, the row that
+// reached it first (-1: none). The states ahead in the queue lie anywhere
+// in memory, so they are asked for a few steps before they are read.
+template <class Takes>
+std::vector<int> reach_states(const ModelView& view, Takes takes, std::vector<int>* parent = nullptr)
+{
+    std::vector<int> order;
+    if (view.states.empty())
+        return order;
+    order.reserve(view.states.size());
+    std::vector<bool> seen(view.states.size(), false);
+    if (parent)
+        parent->assign(view.states.size(), -1);
+    seen[view.start] = true;
+    order.push_back(view.start);
+    for (size_t head = 0; head < order.size(); head++) {
+        if (head + 8 < order.size())
+            __builtin_prefetch(&view.states[order[head + 8]]);
+        if (head + 4 < order.size()) {
+            const std::vector<int>& ahead = view.states[order[head + 4]].rows;
+            if (!ahead.empty()) {
+                __builtin_prefetch(ahead.data());
+                __builtin_prefetch(&view.rows[ahead.front()]);
+                __builtin_prefetch(&view.rows[ahead.back()]);
+            }
+        }
+        for (int r : view.states[order[head]].rows) {
+            int target = view.rows[r].target;
+            if (!seen[target] && takes(r)) {
+                seen[target] = true;
+                if (parent)
+                    (*parent)[target] = r;
+                order.push_back(target);
+            }
+        }
+    }
+    return order;
+}
+
 // Reading a plain description needs no view; a run that does asks for one
 // before reading, so that rows are noted as they come.
 void model_keep_rows(bool keep);

@@ -47,21 +47,7 @@ bool fires(const Writer& w, int row)
 
 void search(Writer& w)
 {
-    const ModelView& v = w.view;
-    w.parentRow.assign(v.states.size(), -1);
-    std::vector<bool> seen(v.states.size(), false);
-    seen[v.start] = true;
-    w.order.push_back(v.start);
-    for (size_t head = 0; head < w.order.size(); head++) {
-        for (int r : v.states[w.order[head]].rows) {
-            int t = v.rows[r].target;
-            if (fires(w, r) && !seen[t]) {
-                seen[t] = true;
-                w.parentRow[t] = r;
-                w.order.push_back(t);
-            }
-        }
-    }
+    w.order = reach_states(w.view, [&](int r) { return fires(w, r); }, &w.parentRow);
 }
 
 // "(SOURCE, SYMBOL) : TARGET" as the description writes the row.
