@@ -13,10 +13,12 @@
 #include "testbench.h"
 #include "verilog.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <malloc.h>
+#include <mutex>
 #include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -115,6 +117,67 @@ static void checkOutputs(const std::string& input, const std::vector<std::string
     }
 }
 
+// The checker on a second thread. It needs only the tables, so it is
+// written while this thread builds the view, analyses it and writes the
+// other files. Those wait until the checker's file is open, so that a
+// checker that cannot be created leaves every file as it was.
+class CheckerThread {
+public:
+    // False when no thread is to be had.
+    bool start(const std::string& path)
+    {
+        try {
+            thread = std::thread([this, path] {
+                outThrowFailures();
+                outWhenOpen([this] { tell(true, ""); });
+                try {
+                    instrukce_debugOut(path);
+                    tell(false, "");
+                } catch (const OutputFailure& f) {
+                    tell(false, f.message);
+                }
+            });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
+
+    // True once the checker's file is open (or written); false when it
+    // failed first.
+    bool waitOpen()
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        change.wait(hold, [this] { return opened || ended; });
+        return opened || failure.empty();
+    }
+
+    // The failure, empty when the checker was written.
+    std::string finish()
+    {
+        thread.join();
+        return failure;
+    }
+
+private:
+    void tell(bool open, const std::string& message)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (open)
+            opened = true;
+        else
+            ended = true;
+        failure = message;
+        change.notify_all();
+    }
+
+    std::thread thread;
+    std::mutex lock;
+    std::condition_variable change;
+    bool opened = false, ended = false;
+    std::string failure;
+};
+
 int main(int argc, char* argv[])
 {
     Options opt;
@@ -172,44 +235,47 @@ int main(int argc, char* argv[])
         return 0;
     }
 
-    // The checker needs only the tables, so a second thread writes it while
-    // this one builds the view and analyses it. A failure is reported here
-    // when the checker would have been written, before any other output.
-    std::thread checker;
-    std::string checkerFailure;
-    if (writes) {
-        try {
-            checker = std::thread([&] {
-                outThrowFailures();
-                try {
-                    instrukce_debugOut(fn_out);
-                } catch (const OutputFailure& failure) {
-                    checkerFailure = failure.message;
-                }
-            });
-        } catch (const std::system_error&) {
-            // No thread to be had: the checker is written below.
-        }
-    }
-    const ModelView& view = build_view();
+    const ModelView* view = nullptr;
     Analysis analysis;
-    if (analyses)
-        analysis = analyse(view, explain, opt.testbench);
-    size_t findings = opt.lint ? lint(view, analysis) : 0;
-    if (writes) {
-        if (checker.joinable()) {
-            checker.join();
-            if (!checkerFailure.empty())
-                synTotalError(checkerFailure);
-        } else {
-            instrukce_debugOut(fn_out);
-        }
+    size_t findings = 0;
+    auto study = [&] {
+        view = &build_view();
+        if (analyses)
+            analysis = analyse(*view, explain, opt.testbench);
+        findings = opt.lint ? lint(*view, analysis) : 0;
+    };
+    auto writeOthers = [&] {
         if (opt.dot)
-            write_dot(view, analysis, stem + ".dot");
+            write_dot(*view, analysis, stem + ".dot");
         if (opt.testbench)
-            write_testbench(view, analysis, stem + "_tb.vhd");
+            write_testbench(*view, analysis, stem + "_tb.vhd");
         if (opt.verilog)
-            write_verilog(view, stem + ".v");
+            write_verilog(*view, stem + ".v");
+    };
+    CheckerThread checker;
+    if (!writes || !checker.start(fn_out)) {
+        study();
+        if (writes) {
+            instrukce_debugOut(fn_out);
+            writeOthers();
+        }
+        return findings > 0 ? 2 : 0;
     }
+    study();
+    std::string failure;
+    if (checker.waitOpen()) {
+        outThrowFailures();
+        try {
+            writeOthers();
+        } catch (const OutputFailure& f) {
+            failure = f.message;
+        }
+    }
+    // The checker's failure first, as if it had been written first.
+    std::string checkerFailure = checker.finish();
+    if (!checkerFailure.empty())
+        synTotalError(checkerFailure);
+    if (!failure.empty())
+        synTotalError(failure);
     return findings > 0 ? 2 : 0;
 }

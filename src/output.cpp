@@ -12,10 +12,16 @@ thread_local size_t outLen;
 static thread_local FILE* outFile;
 static thread_local bool outFailed;
 static thread_local bool outThrows;
+static thread_local std::function<void()> whenOpen;
 
 void outThrowFailures()
 {
     outThrows = true;
+}
+
+void outWhenOpen(std::function<void()> callback)
+{
+    whenOpen = std::move(callback);
 }
 
 static void fail(const char* message)
@@ -50,6 +56,11 @@ void outOpen(const std::string& path)
         fail("Nelze otevrit vystupni soubor");
     outFailed = false;
     outLen = 0;
+    if (whenOpen) {
+        std::function<void()> callback = std::move(whenOpen);
+        whenOpen = nullptr;
+        callback();
+    }
 }
 
 // Removes what a failed write left in a plain file. A link to a device, or

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,9 @@ struct OutputFailure {
     std::string message;
 };
 void outThrowFailures();
+
+// Called on this thread once the next file it opens is open.
+void outWhenOpen(std::function<void()> callback);
 
 // A plain copy into the buffer: writers call this several times per row.
 inline void put(std::string_view text)

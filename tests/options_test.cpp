@@ -278,11 +278,31 @@ INSTANTIATE_TEST_SUITE_P(
                     "Vystupni soubor g.v by byl zapsan dvakrat"},
         // A directory that does not exist.
         RefusalCase{{"-o", "none/g.vhd", "fsm.txt"}, {}, "Nelze otevrit vystupni soubor"},
-        // A checker that cannot be written, while the options' files could:
+        // A checker that cannot be created, while the options' files could:
         // none of them is written either.
-        RefusalCase{{"-o", "g.vhd", "--dot", "--testbench", "--verilog", "fsm.txt"}, {{"g.vhd", "/dev/full"}},
-                    "Nelze zapsat vystupni soubor"},
+        RefusalCase{{"-o", "g.vhd", "--dot", "--testbench", "--verilog", "fsm.txt"}, {{"g.vhd", "none/g.vhd"}},
+                    "Nelze otevrit vystupni soubor"},
         RefusalCase{{"--dot", "-o", "none/g.vhd", "fsm.txt"}, {}, "Nelze otevrit vystupni soubor"}));
+
+// A checker whose writing fails fails the run, whatever became of the
+// files written beside it.
+TEST(Options, CheckerThatCannotBeWrittenFailsTheRun)
+{
+    Workspace w;
+    ASSERT_EQ(symlink("/dev/full", w.dir.path("g.vhd").c_str()), 0);
+    Outcome o = run(w, {"-o", "g.vhd", "--dot", "--testbench", "--verilog", "fsm.txt"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "SyntError[line=8, column=1]: Nelze zapsat vystupni soubor\n");
+
+    // The other way round: the picture cannot be created, the checker is
+    // written all the same, and the run fails.
+    Workspace v;
+    ASSERT_EQ(mkdir(v.dir.path("g.dot").c_str(), 0700), 0);
+    o = run(v, {"-o", "g.vhd", "--dot", "fsm.txt"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "SyntError[line=8, column=1]: Nelze otevrit vystupni soubor\n");
+    EXPECT_GT(readFile(v.dir.path("g.vhd")).size(), 0u);
+}
 
 // ---------------------------------------------------------------------------
 // Bad command lines: the message, then the short usage text; nothing read.
