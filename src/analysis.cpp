@@ -1035,6 +1035,12 @@ void analyse_while_reading(bool explain, bool inputs)
     model_watch_runs(noteRun);
 }
 
+void stop_analysing_while_reading()
+{
+    model_watch_runs(nullptr);
+    resetEarly();
+}
+
 Analysis analyse(const ModelView& view, bool explain, bool inputs)
 {
     model_watch_runs(nullptr);

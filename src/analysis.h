@@ -96,4 +96,8 @@ Analysis analyse(const ModelView& view, bool explain = true, bool inputs = false
 // without it.
 void analyse_while_reading(bool explain, bool inputs);
 
+// Ends that work unused, for a reading that failed and a caller that goes
+// on (a run that exits needs nothing: the work is ended at exit).
+void stop_analysing_while_reading();
+
 #endif
