@@ -756,6 +756,11 @@ struct Early {
     bool closed = false;    // under lock: no more runs; stop
     std::atomic<bool> stop{false};
     std::vector<int> batch; // the reader's runs not yet handed over
+    // The reader's count of runs, and of those whose state had a run
+    // before: such a state is decided after reading in any case.
+    std::vector<bool> sourceSeen; // by the tables' state number
+    size_t runs = 0, repeats = 0;
+    bool givenUp = false;
 
     // The thread's own until it is joined.
     size_t signalCount = 0;
@@ -866,7 +871,7 @@ void noteRun(const std::vector<ViewSignal>& signals, const std::vector<ViewSymbo
              const ViewRow* rows, int count)
 {
     Early& e = early;
-    if (!e.wanted)
+    if (!e.wanted || e.givenUp)
         return;
     if (!e.thread.joinable()) {
         // The symbols are all defined before the first row, and stay as
@@ -887,6 +892,20 @@ void noteRun(const std::vector<ViewSignal>& signals, const std::vector<ViewSymbo
             registered = true;
         }
     }
+    // A state listed in pieces gains nothing from an early start; where
+    // most runs are such pieces (rows in no particular order), reading
+    // ahead is given up rather than spend memory on results that go unused.
+    size_t source = static_cast<size_t>(rows[0].source);
+    if (source >= e.sourceSeen.size())
+        e.sourceSeen.resize(std::max(source + 1, 2 * e.sourceSeen.size()), false);
+    e.runs++;
+    if (e.sourceSeen[source]) {
+        e.repeats++;
+        if (e.runs >= 1024 && 2 * e.repeats > e.runs)
+            e.givenUp = true;
+        return;
+    }
+    e.sourceSeen[source] = true;
     e.batch.push_back(firstRow);
     e.batch.push_back(count);
     for (int k = 0; k < count; k++)
@@ -905,6 +924,9 @@ void resetEarly()
     e.closed = false;
     e.stop = false;
     e.batch.clear();
+    e.sourceSeen.clear();
+    e.runs = e.repeats = 0;
+    e.givenUp = false;
     e.signalCount = 0;
     e.symbols = nullptr;
     e.p = Prepared();
