@@ -11,8 +11,10 @@
 #include <string_view>
 
 // Each thread writes its own file: the checker may be written beside
-// another writer's work.
-extern thread_local char outBuf[1 << 20];
+// another writer's work. A full buffer is written by a helper thread while
+// the writer fills the other one.
+const size_t outSize = size_t(1) << 20;
+extern thread_local char* outBuf;
 extern thread_local size_t outLen;
 void outFlush();
 void outDirect(std::string_view text);
@@ -39,9 +41,9 @@ inline void put(std::string_view text)
     // An empty view may hold no pointer at all, which memcpy must not see.
     if (text.empty())
         return;
-    if (text.size() > sizeof outBuf - outLen) {
+    if (text.size() > outSize - outLen) {
         outFlush();
-        if (text.size() > sizeof outBuf) {
+        if (text.size() > outSize) {
             outDirect(text);
             return;
         }
