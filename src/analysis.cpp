@@ -759,7 +759,7 @@ struct Early {
     // The reader's count of runs, and of those whose state had a run
     // before: such a state is decided after reading in any case.
     std::vector<bool> sourceSeen; // by the tables' state number
-    size_t runs = 0, repeats = 0;
+    size_t runsSeen = 0, repeats = 0;
     bool givenUp = false;
 
     // The thread's own until it is joined.
@@ -898,10 +898,10 @@ void noteRun(const std::vector<ViewSignal>& signals, const std::vector<ViewSymbo
     size_t source = static_cast<size_t>(rows[0].source);
     if (source >= e.sourceSeen.size())
         e.sourceSeen.resize(std::max(source + 1, 2 * e.sourceSeen.size()), false);
-    e.runs++;
+    e.runsSeen++;
     if (e.sourceSeen[source]) {
         e.repeats++;
-        if (e.runs >= 1024 && 2 * e.repeats > e.runs)
+        if (e.runsSeen >= 1024 && 2 * e.repeats > e.runsSeen)
             e.givenUp = true;
         return;
     }
@@ -925,7 +925,7 @@ void resetEarly()
     e.stop = false;
     e.batch.clear();
     e.sourceSeen.clear();
-    e.runs = e.repeats = 0;
+    e.runsSeen = e.repeats = 0;
     e.givenUp = false;
     e.signalCount = 0;
     e.symbols = nullptr;
@@ -969,15 +969,6 @@ void analysePart(const ModelView& view, const Prepared& p, bool explain, bool in
 {
     StateRun run(p);
     std::vector<int> symbols;
-    if (inputs) {
-        // Room for a few values per row up front: pages a list never
-        // reaches are never touched, and a list that outgrows its room
-        // would copy everything so far.
-        size_t rows = 0;
-        for (size_t st = part.firstState; st < part.endState; st++)
-            rows += view.states[st].rows.size() + 1;
-        part.found.inputs.reserve(rows * 6);
-    }
     // The budget is spent state by state in this order, as if every state
     // were decided here: an early result stands only where it cost no more
     // than the state may spend here, for then deciding it here would take
@@ -995,7 +986,7 @@ void analysePart(const ModelView& view, const Prepared& p, bool explain, bool in
                 if (explain)
                     a.shadowStart[rows[pos]] = early.shadowStart[done->at + pos];
             }
-            a.inputPool[st] = earlyPool;
+            a.pool[st] = earlyPool;
             a.inputStart[st] = done->inputStart;
             continue;
         }
@@ -1009,7 +1000,7 @@ void analysePart(const ModelView& view, const Prepared& p, bool explain, bool in
             part.undecidedRows += f == RowFate::Undecided;
         int start = keepState(run, rows.size(), rows.data(), a.fate.data(),
                               explain ? a.shadowStart.data() : nullptr, inputs, part.found);
-        a.inputPool[st] = part.pool;
+        a.pool[st] = part.pool;
         a.inputStart[st] = start;
     }
 }
@@ -1032,7 +1023,7 @@ RowSpan Analysis::shadowedBy(int row) const
 
 void Analysis::stateInputs(const ModelView& view, int state, StateInputs& out) const
 {
-    const StoredValue* v = inputs[inputPool[state]].data() + inputStart[state];
+    const StoredValue* v = inputs[pool[state]].data() + inputStart[state];
     // Reads one list; true when its input is there.
     auto read = [&](Input& in) {
         in.clear();
@@ -1086,7 +1077,7 @@ Analysis analyse(const ModelView& view, bool explain, bool inputs)
     if (explain)
         a.shadowStart.resize(view.rows.size(), -1);
     a.inputStart.resize(view.states.size(), 0);
-    a.inputPool.resize(view.states.size(), 0);
+    a.pool.resize(view.states.size(), 0);
 
     // States are independent, so a large machine is split in two parts of
     // about as many rows, one per thread. Each part has its share of the
@@ -1140,10 +1131,12 @@ Analysis analyse(const ModelView& view, bool explain, bool inputs)
         a.undecidedRows += part.undecidedRows;
     }
     for (size_t st = 0; st < view.states.size() && explain; st++) {
-        size_t by = shift[a.inputPool[st]];
+        int by = static_cast<int>(shift[a.pool[st]]);
+        if (by == 0)
+            continue;
         for (int r : view.states[st].rows)
-            if (by > 0 && a.shadowStart[r] >= 0)
-                a.shadowStart[r] += static_cast<int>(by);
+            if (a.shadowStart[r] >= 0)
+                a.shadowStart[r] += by;
     }
     if (inputs) {
         a.constants.resize(view.signals.size());
@@ -1152,11 +1145,8 @@ Analysis analyse(const ModelView& view, bool explain, bool inputs)
     }
     resetEarly();
 
-    // Reachable over rows that may fire: an undecided row counts as one
-    // that does, so that no state is called unreachable by mistake.
     a.reachable.assign(view.states.size(), false);
-    auto mayFire = [&](int r) { return a.fate[r] == RowFate::Fires || a.fate[r] == RowFate::Undecided; };
-    for (int st : reach_states(view, mayFire))
+    for (int st : reach_states(view, [&](int r) { return may_fire(a.fate[r]); }))
         a.reachable[st] = true;
     return a;
 }

@@ -50,6 +50,13 @@ struct StateInputs {
     Input errorInput;
 };
 
+// Whether a row counts as able to fire: an undecided row does, so that
+// nothing is called dead or unreachable by mistake.
+inline bool may_fire(RowFate fate)
+{
+    return fate == RowFate::Fires || fate == RowFate::Undecided;
+}
+
 // One byte per row, so that a million rows cost a megabyte.
 struct Analysis {
     std::vector<bool> symbolSatisfiable; // by symbol
@@ -71,7 +78,7 @@ struct Analysis {
 
     // A value as kept: code is twice the rank of the signal's constant, plus
     // one for the value just above it. A state's inputs start at
-    // inputStart[state] in inputs[inputPool[state]]: one list per row, then
+    // inputStart[state] in inputs[pool[state]]: one list per row, then
     // the error input, each ended by signal -1 with code 1 when the input is
     // there, 0 when not. The lists stay in the pools the threads that found
     // them wrote, so that they are never copied into one.
@@ -79,7 +86,9 @@ struct Analysis {
         int signal, code;
     };
     Growing<StoredValue> inputs[3];
-    std::vector<unsigned char> inputPool;
+    // By state: the thread whose lists hold its inputs and shadow lists
+    // (0 while reading, then 1 and 2 for the two parts).
+    std::vector<unsigned char> pool;
     std::vector<int> inputStart;
     std::vector<std::vector<const std::string*>> constants; // by signal, ascending
 };

@@ -99,11 +99,6 @@ std::string condition(const ModelView& view, const ViewSymbol& symbol)
     return out;
 }
 
-bool canFire(RowFate fate)
-{
-    return fate == RowFate::Fires || fate == RowFate::Undecided;
-}
-
 // What the picture shows, so that the legend explains only that.
 struct Shown {
     bool errorState = false, unreachable = false, deadRow = false;
@@ -195,7 +190,7 @@ void write_dot(const ModelView& view, const Analysis& analysis, const std::strin
     std::vector<Edge> edges(view.rows.size());
     for (size_t r = 0; r < view.rows.size(); r++) {
         const ViewRow& row = view.rows[r];
-        bool dead = !canFire(analysis.fate[r]);
+        bool dead = !may_fire(analysis.fate[r]);
         unsigned priority = view.states[row.source].rows.size() > 1 ? ++seen[row.source] : 0;
         edges[first[row.symbol + 1]++] = Edge{row.source, row.target, priority, dead};
         shown.deadRow |= dead;

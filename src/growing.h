@@ -58,11 +58,6 @@ public:
             values[i] = T();
         count = n;
     }
-    void reserve(size_t n)
-    {
-        if (n > capacity)
-            grow(n);
-    }
     void clear() { count = 0; }
     size_t size() const { return count; }
     bool empty() const { return count == 0; }

@@ -24,14 +24,14 @@ struct OutFile {
                                        std::unique_ptr<char[]>(new char[outSize])};
     int filling = 0; // the buffer put fills
 
-    ~OutFile() { endHelper(); }
-
     std::thread helper;
     std::mutex lock;
     std::condition_variable change;
     const char* full = nullptr; // handed to the helper, not yet written
     size_t fullLen = 0;
     bool closing = false;
+
+    ~OutFile() { endHelper(); }
 
     void write(const char* data, size_t size)
     {
